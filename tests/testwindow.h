@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ui/channelwidgets.h"
+
+#include <QString>
+#include <QWidget>
+
+class MainWindow;
+class QCheckBox;
+class QSlider;
+class QTextEdit;
+
+// Drives the window the way an operator does: through object names and real input events.
+namespace testwindow {
+
+template<typename T> T *widget(const QWidget &window, const QString &objectName)
+{
+    T *found = window.findChild<T *>(objectName);
+    if (!found)
+        qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(objectName));
+    return found;
+}
+
+pidtune::ChannelWidgets channel(const QWidget &window, int channel);
+
+// Replaces the field's text key by key (select all, erase, type), as an operator edits it.
+void type(QTextEdit *field, const QString &text);
+void tick(QCheckBox *box);
+// Presses the slider's handle and releases it where it is.
+void pressAndRelease(QSlider *slider);
+// Presses the handle, drags it past one end of the groove and releases it there.
+void dragToEnd(QSlider *slider, bool toMaximum);
+
+// Puts the path into the port selector and presses the open button.
+void openPort(QWidget &window, const QString &path);
+void pressOpenButton(QWidget &window);
+QString buttonCaption(const QWidget &window);
+QString status(const QWidget &window);
+
+// Sets up a channel completely through the widgets: identifier, range, enable box.
+void setUpChannel(const QWidget &window, int channel, const QString &identifier, const QString &min,
+                  const QString &max);
+
+} // namespace testwindow

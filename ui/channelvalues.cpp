@@ -1,0 +1,45 @@
+#include "channelvalues.h"
+
+#include <cmath>
+#include <limits>
+
+namespace pidtune {
+
+int boundFromText(const QString &text)
+{
+    // A float has 24 significant bits and 100000 needs 17, so the double product is exact: the
+    // truncation sees 0.7f as 69999.998..., as the operator's single-precision entry really is.
+    const double product = double(text.toFloat()) * kSliderScale;
+    if (std::isnan(product))
+        return 0;
+    // Converting a double outside the int range is undefined behaviour; saturate instead.
+    if (product >= 2147483648.0)
+        return std::numeric_limits<int>::max();
+    if (product < -2147483648.0)
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(product);
+}
+
+QString valueText(int position)
+{
+    constexpr int width = 10;
+    constexpr int significantDigits = 6;
+    return QStringLiteral("%1").arg(double(position) / kSliderScale, width, 'g', significantDigits,
+                                    QLatin1Char(' '));
+}
+
+float valueFromText(const QString &text)
+{
+    return text.toFloat();
+}
+
+std::optional<int> frameIdentifier(const QString &text)
+{
+    bool ok = false;
+    const int identifier = text.toInt(&ok, 10);
+    if (!ok || identifier < 0 || identifier > 255)
+        return std::nullopt;
+    return identifier;
+}
+
+} // namespace pidtune

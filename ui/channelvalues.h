@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace pidtune {
+
+// A slider position is the channel value times this factor, so values step by 0.00001.
+constexpr double kSliderScale = 100000.0;
+
+// Min/Max field text to a slider bound: the entry as single precision, times 100000 exactly,
+// truncated toward zero and held inside the int range ("0.7" gives 69999, "1e9" gives INT_MAX).
+int boundFromText(const QString &text);
+
+// Slider position to the value label's text: 6 significant digits, right-aligned in 10 characters.
+QString valueText(int position);
+
+// The value a label's text stands for; this, not the raw position, is what the device receives.
+float valueFromText(const QString &text);
+
+// The identifier a frame may carry: a whole number 0-255, surrounding whitespace allowed.
+// Anything else would silently address a different parameter, so it yields nothing.
+std::optional<int> frameIdentifier(const QString &text);
+
+} // namespace pidtune
