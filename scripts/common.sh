@@ -1,0 +1,72 @@
+# Shared by run.sh, test.sh and screenshot.sh: pick the Qt version, install what is missing,
+# configure and build. Sourced, not run.
+
+PIDTUNE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+say() { printf 'pidtune: %s\n' "$*" >&2; }
+
+have_package() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# Installs the given Debian packages where they are missing: with apt when running as root,
+# otherwise by printing the exact command and stopping.
+ensure_packages() {
+    command -v dpkg-query >/dev/null 2>&1 || {
+        say "not a Debian/Ubuntu system: make sure these (or their equivalents) are installed: $*"
+        return 0
+    }
+    local missing=() p
+    for p in "$@"; do have_package "$p" || missing+=("$p"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        say "missing packages; install them with:"
+        printf '  sudo apt-get install -y %s\n' "${missing[*]}" >&2
+        exit 1
+    fi
+    say "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    if ! apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null; then
+        apt-get update -q >/dev/null
+        apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+# PIDTUNE_QT=5 or 6 chooses; otherwise an installed Qt 6, an installed Qt 5, or else Qt 6 where
+# the distribution has it.
+choose_qt() {
+    if [ -n "${PIDTUNE_QT:-}" ]; then
+        case "$PIDTUNE_QT" in 5|6) ;; *) say "PIDTUNE_QT must be 5 or 6"; exit 2 ;; esac
+    elif have_package libqt6serialport6-dev; then PIDTUNE_QT=6
+    elif have_package libqt5serialport5-dev; then PIDTUNE_QT=5
+    elif apt-cache show libqt6serialport6-dev >/dev/null 2>&1; then PIDTUNE_QT=6
+    else PIDTUNE_QT=5
+    fi
+    export PIDTUNE_QT
+}
+
+build_packages() {
+    if [ "$PIDTUNE_QT" = 6 ]; then
+        echo cmake make g++ qt6-base-dev libqt6serialport6-dev
+    else
+        echo cmake make g++ qtbase5-dev libqt5serialport5-dev
+    fi
+}
+
+# Configures (cheap when nothing changed) and builds build/qt5 or build/qt6.
+build() {
+    PIDTUNE_BUILD_DIR=${PIDTUNE_BUILD_DIR:-$PIDTUNE_ROOT/build/qt$PIDTUNE_QT}
+    # shellcheck disable=SC2086 # PIDTUNE_CMAKE_ARGS is a list of arguments
+    cmake -S "$PIDTUNE_ROOT" -B "$PIDTUNE_BUILD_DIR" -DPIDTUNE_QT_MAJOR="$PIDTUNE_QT" \
+        -DCMAKE_BUILD_TYPE="${PIDTUNE_BUILD_TYPE:-RelWithDebInfo}" ${PIDTUNE_CMAKE_ARGS:-} >/dev/null
+    cmake --build "$PIDTUNE_BUILD_DIR" --parallel "$(nproc 2>/dev/null || echo 2)" -- --no-print-directory >/dev/null \
+        || cmake --build "$PIDTUNE_BUILD_DIR" --parallel 1 -- --no-print-directory
+}
+
+# A CJK font, or the Chinese captions are drawn as boxes.
+ensure_cjk_font() {
+    if command -v fc-list >/dev/null 2>&1 && [ -n "$(fc-list :lang=zh 2>/dev/null)" ]; then
+        return 0
+    fi
+    ensure_packages fontconfig fonts-wqy-microhei
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds pidtune and runs its whole test suite. Installs what is missing on Debian/Ubuntu.
+#   scripts/test.sh               Qt 6 if available, else Qt 5
+#   PIDTUNE_QT=5 scripts/test.sh  a chosen Qt version
+# Extra ctest arguments pass through, e.g. scripts/test.sh -L stress, or -R tst_mainwindow.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+choose_qt
+# shellcheck disable=SC2046
+ensure_packages $(build_packages)
+build
+cd "$PIDTUNE_BUILD_DIR"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure "$@"
