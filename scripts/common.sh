@@ -5,8 +5,12 @@ PIDTUNE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 say() { printf 'pidtune: %s\n' "$*" >&2; }
 
+# Installed under this name, or provided by an installed package (Debian 12 ships Qt 6 Serial
+# Port as qt6-serialport-dev, which provides libqt6serialport6-dev).
 have_package() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+    dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}\n' 2>/dev/null |
+        awk -F'|' -v p="$1" '$1 ~ /^ii/ && ($2 == p || (", " $3 ",") ~ (", " p "[ ,]")) { found = 1 }
+                             END { exit !found }'
 }
 
 # Installs the given Debian packages where they are missing: with apt when running as root,
@@ -39,7 +43,7 @@ choose_qt() {
         case "$PIDTUNE_QT" in 5|6) ;; *) say "PIDTUNE_QT must be 5 or 6"; exit 2 ;; esac
     elif have_package libqt6serialport6-dev; then PIDTUNE_QT=6
     elif have_package libqt5serialport5-dev; then PIDTUNE_QT=5
-    elif apt-cache show libqt6serialport6-dev >/dev/null 2>&1; then PIDTUNE_QT=6
+    elif apt-cache show qt6-base-dev >/dev/null 2>&1; then PIDTUNE_QT=6
     else PIDTUNE_QT=5
     fi
     export PIDTUNE_QT
@@ -47,7 +51,9 @@ choose_qt() {
 
 build_packages() {
     if [ "$PIDTUNE_QT" = 6 ]; then
-        echo cmake make g++ qt6-base-dev libqt6serialport6-dev
+        local serial=libqt6serialport6-dev
+        apt-cache show qt6-serialport-dev >/dev/null 2>&1 && serial=qt6-serialport-dev
+        echo cmake make g++ qt6-base-dev "$serial"
     else
         echo cmake make g++ qtbase5-dev libqt5serialport5-dev
     fi
