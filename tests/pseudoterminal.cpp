@@ -56,6 +56,12 @@ void PseudoTerminal::send(const QByteArray &bytes)
     writeMaster();
 }
 
+void PseudoTerminal::stream(qint64 bytes)
+{
+    streamLeft += bytes;
+    writeMaster();
+}
+
 bool PseudoTerminal::lineSettings(termios *settings) const
 {
 #ifdef PIDTUNE_HAVE_PTY
@@ -89,6 +95,7 @@ void PseudoTerminal::readMaster()
 void PseudoTerminal::writeMaster()
 {
 #ifdef PIDTUNE_HAVE_PTY
+    static const QByteArray filler(64 * 1024, '\xA5');
     while (master >= 0 && outputDone < output.size()) {
         const ssize_t n
             = ::write(master, output.constData() + outputDone, size_t(output.size() - outputDone));
@@ -99,9 +106,16 @@ void PseudoTerminal::writeMaster()
     if (outputDone == output.size()) {
         output.clear();
         outputDone = 0;
+        while (master >= 0 && streamLeft > 0) {
+            const ssize_t n = ::write(master, filler.constData(),
+                                      size_t(qMin<qint64>(streamLeft, filler.size())));
+            if (n <= 0)
+                break;
+            streamLeft -= n;
+        }
     }
     if (writeNotifier)
-        writeNotifier->setEnabled(master >= 0 && !output.isEmpty());
+        writeNotifier->setEnabled(master >= 0 && pendingToSend() > 0);
 #endif
 }
 
@@ -115,5 +129,7 @@ void PseudoTerminal::closeAll()
     if (slave >= 0)
         ::close(slave);
     master = slave = -1;
+    output.clear();
+    outputDone = streamLeft = 0;
 #endif
 }

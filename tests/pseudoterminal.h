@@ -24,6 +24,8 @@ public:
     bool isValid() const { return master >= 0; }
     QString reason() const { return failure; }
     QString slavePath() const { return path; }
+    // For callers that read the device side themselves, without the event loop.
+    int masterDescriptor() const { return master; }
 
     // Everything the window has written so far, as the device received it.
     const QByteArray &received() const { return input; }
@@ -31,7 +33,9 @@ public:
 
     // Bytes from the device to the window, written as fast as the line takes them.
     void send(const QByteArray &bytes);
-    qint64 pendingToSend() const { return output.size() - outputDone; }
+    // Sends this many bytes of filler without holding them in memory, for floods.
+    void stream(qint64 bytes);
+    qint64 pendingToSend() const { return output.size() - outputDone + streamLeft; }
 
     // The line settings the window's port put on the terminal (false if unreadable).
     bool lineSettings(termios *settings) const;
@@ -51,6 +55,7 @@ private:
     QByteArray input;
     QByteArray output;
     qint64 outputDone = 0;
+    qint64 streamLeft = 0;
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
 };

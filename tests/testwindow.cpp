@@ -56,9 +56,14 @@ static QRect handleRect(const QSlider *slider)
                                            slider);
 }
 
+QPoint handleCentre(const QSlider *slider)
+{
+    return handleRect(slider).center();
+}
+
 void pressAndRelease(QSlider *slider)
 {
-    const QPoint handle = handleRect(slider).center();
+    const QPoint handle = handleCentre(slider);
     QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
     QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, handle);
 }

@@ -26,6 +26,8 @@ pidtune::ChannelWidgets channel(const QWidget &window, int channel);
 // Replaces the field's text key by key (select all, erase, type), as an operator edits it.
 void type(QTextEdit *field, const QString &text);
 void tick(QCheckBox *box);
+// Where the slider's handle is drawn now.
+QPoint handleCentre(const QSlider *slider);
 // Presses the slider's handle and releases it where it is.
 void pressAndRelease(QSlider *slider);
 // Presses the handle, drags it past one end of the groove and releases it there.
