@@ -46,6 +46,7 @@ private slots:
     void pressWithoutMovingSendsTheSameFrameAgain();
     void identifierWithTrailingLineBreak();
     void releaseWhileClosedSaysSo();
+    void refusedWriteIsReported();
 
 private:
     std::unique_ptr<MainWindow> window;
@@ -311,6 +312,21 @@ void ChannelControlsTest::releaseWhileClosedSaysSo()
     pressAndRelease(row.slider);
     QCOMPARE(row.value->text(), QStringLiteral("       1.5"));
     QCOMPARE(status(*window), QStringLiteral("串口未打开，参数未发送"));
+    QVERIFY(device->takeReceived().isEmpty());
+}
+
+void ChannelControlsTest::refusedWriteIsReported()
+{
+    fullRange(*window, 4, QStringLiteral("4"));
+    const pidtune::ChannelWidgets row = channel(*window, 4);
+    row.slider->setValue(150000);
+    // The port object is still there but takes no data, as after a driver-level close.
+    window->connection()->close();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not open")));
+    pressAndRelease(row.slider);
+    QCOMPARE(row.value->text(), QStringLiteral("       1.5"));
+    QVERIFY2(status(*window).startsWith(QStringLiteral("发送失败：")), qPrintable(status(*window)));
+    QVERIFY(status(*window).size() > 5);
     QVERIFY(device->takeReceived().isEmpty());
 }
 
