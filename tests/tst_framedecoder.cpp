@@ -77,7 +77,6 @@ private slots:
     void findsFramesAmongNoise_data();
     void findsFramesAmongNoise();
     void decodersFedByTurnsKeepApart();
-    void longNoisyStreamMatchesTheReferenceScan_data();
     void longNoisyStreamMatchesTheReferenceScan();
 };
 
@@ -212,23 +211,15 @@ void FrameDecoderTest::decodersFedByTurnsKeepApart()
     QCOMPARE(b.skipped, 5u);
 }
 
-void FrameDecoderTest::longNoisyStreamMatchesTheReferenceScan_data()
-{
-    QTest::addColumn<quint32>("seed");
-    for (const quint32 seed : {1u, 2u, 3u})
-        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
-}
-
 void FrameDecoderTest::longNoisyStreamMatchesTheReferenceScan()
 {
-    QFETCH(quint32, seed);
-    QRandomGenerator random(seed);
+    QRandomGenerator random(1); // the same stream every run
 
     // Whole frames, frames cut short, and noise made mostly of the header's own bytes, so that
     // false starts, headers inside rejected bytes and overlaps are common.
     const char likely[] = {0x05, char(0xFA), 0x06, 0x04};
     QByteArray input;
-    while (input.size() < 50000) {
+    while (input.size() < 100000) {
         const QByteArray frame = frameWithBits(int(random.bounded(256)), random.generate());
         switch (random.bounded(3)) {
         case 0:

@@ -265,7 +265,6 @@ void MonitorTest::valueText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("1.5") << 1.5f << "1.5";
     QTest::newRow("0.69999") << 0.69999f << "0.69999";
-    QTest::newRow("12.3457") << 12.3457f << "12.3457";
     QTest::newRow("1e-05") << 1e-05f << "1e-05";
     QTest::newRow("-21474.8") << -21474.8f << "-21474.8";
     QTest::newRow("0.1") << 0.1f << "0.1";
@@ -273,11 +272,9 @@ void MonitorTest::valueText_data()
     QTest::newRow("1/3") << 1.0f / 3.0f << "0.33333334";
     QTest::newRow("2^24") << 16777216.0f << "16777216";
     QTest::newRow("largest float") << std::numeric_limits<float>::max() << "3.4028235e+38";
-    QTest::newRow("zero") << 0.0f << "0";
     QTest::newRow("negative zero") << -0.0f << "-0";
     QTest::newRow("smallest subnormal") << std::numeric_limits<float>::denorm_min() << "1.4013e-45";
     QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
-    QTest::newRow("-infinity") << -std::numeric_limits<float>::infinity() << "-inf";
     QTest::newRow("NaN") << std::numeric_limits<float>::quiet_NaN() << "nan";
 }
 
