@@ -1,4 +1,4 @@
-// pidtune-monitor: watch the parameter frames on a serial line without a board.
+// pidtune-monitor: prints the parameter frames arriving on a serial line, one line each.
 #include "framemonitor.h"
 #include "stopsignals.h"
 
@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
