@@ -9,7 +9,7 @@ seconds=${2:-30}
 shift $(( $# >= 2 ? 2 : 1 ))
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(bound value_frame identifier settings)
+[ ${#targets[@]} -gt 0 ] || targets=(bound value_frame identifier settings frame_decoder)
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}

@@ -1,0 +1,100 @@
+// pidtune-monitor: prints the parameter frames arriving on a serial line, one line each.
+#include "framemonitor.h"
+#include "stopsignals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+void say(const QString &message)
+{
+    std::fprintf(stderr, "pidtune-monitor: %s\n", qPrintable(message));
+}
+
+[[noreturn]] void usageError(const QString &message)
+{
+    say(message);
+    std::fputs("Try 'pidtune-monitor --help' for more information.\n", stderr);
+    std::exit(kUsageError);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pidtune-monitor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIDTUNE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Prints each pidtune parameter frame arriving on a serial line (115200 8N1, no flow "
+        "control) as one line:\n"
+        "  time  id=<identifier>  value=<value>  <the 9 bytes in hex>  skipped=<noise bytes "
+        "before it>\n"
+        "Ctrl-C prints a summary and stops."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption ptyOption(
+        QStringLiteral("pty"),
+        QStringLiteral("Create a pseudo-terminal instead of opening a port, print its path "
+                       "('pty: /dev/pts/N') and watch it. Open that path in pidtune."));
+    parser.addOption(ptyOption);
+    parser.addPositionalArgument(
+        QStringLiteral("port"), QStringLiteral("The serial port to watch: /dev/ttyUSB0, COM3, ..."),
+        QStringLiteral("[port]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+
+    const QStringList ports = parser.positionalArguments();
+    const bool usePty = parser.isSet(ptyOption);
+    if (usePty && !ports.isEmpty())
+        usageError(QStringLiteral("give either a port or --pty, not both"));
+    if (!usePty && ports.isEmpty())
+        usageError(QStringLiteral("no port given: name one (e.g. /dev/ttyUSB0) or use --pty"));
+    if (ports.size() > 1)
+        usageError(QStringLiteral("one port at a time, not %1").arg(ports.join(QLatin1Char(' '))));
+
+    // In place before the port opens, so that Ctrl-C at any moment still prints the summary.
+    FrameMonitor monitor(stdout);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &app, [&monitor] {
+        monitor.printSummary();
+        QCoreApplication::exit(0);
+    });
+    QObject::connect(&monitor, &FrameMonitor::failed, &app, [&monitor](const QString &reason) {
+        say(reason);
+        monitor.printSummary();
+        QCoreApplication::exit(1);
+    });
+
+    QString error;
+    if (usePty) {
+        QString path;
+        if (!monitor.watchPseudoTerminal(&path, &error)) {
+            say(error);
+            return 1;
+        }
+        std::printf("pty: %s\n", qPrintable(path));
+        std::fflush(stdout);
+        say(QStringLiteral("open %1 in pidtune; Ctrl-C stops").arg(path));
+    } else {
+        if (!monitor.watchSerialPort(ports.first(), &error)) {
+            say(QStringLiteral("cannot open %1: %2").arg(ports.first(), error));
+            return 1;
+        }
+        say(QStringLiteral("watching %1 at 115200 8N1; Ctrl-C stops").arg(ports.first()));
+    }
+    return QCoreApplication::exec();
+}
