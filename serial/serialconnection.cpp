@@ -4,6 +4,7 @@
 #include "serial/parameterframe.h"
 #include "ui/mainwindowform.h"
 
+#include <QDir>
 #include <QSerialPortInfo>
 
 #include <memory>
@@ -22,6 +23,15 @@ void MainWindow::fillPortSelector()
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports)
         ui->Port_Number_comboBox->addItem(port.portName());
+
+    // Devices the system does not report as serial ports, such as the pseudo-terminal of
+    // pidtune-monitor --pty, are named by path in PIDTUNE_EXTRA_PORTS, after the real ones.
+    const QStringList extra
+        = qEnvironmentVariable("PIDTUNE_EXTRA_PORTS").split(QDir::listSeparator());
+    for (const QString &path : extra) {
+        if (!path.isEmpty() && ui->Port_Number_comboBox->findText(path) < 0)
+            ui->Port_Number_comboBox->addItem(path);
+    }
 }
 
 void MainWindow::on_openButton_clicked()

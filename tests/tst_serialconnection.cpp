@@ -32,6 +32,7 @@ private slots:
     void receivedBytesAreDrained();
     void vanishedDeviceClosesTheConnection();
     void closingTheWindowReleasesTheOpenPort();
+    void extraPortsFollowTheSystemOnes();
 
 private:
     std::unique_ptr<PseudoTerminal> device;
@@ -177,6 +178,22 @@ void SerialConnectionTest::closingTheWindowReleasesTheOpenPort()
     MainWindow next;
     openPort(next, device->slavePath());
     QCOMPARE(buttonCaption(next), closeCaption);
+}
+
+void SerialConnectionTest::extraPortsFollowTheSystemOnes()
+{
+    const QString listed
+        = QStringLiteral("%1%2%2%1").arg(device->slavePath(), QDir::listSeparator());
+    qputenv("PIDTUNE_EXTRA_PORTS", listed.toLocal8Bit());
+    MainWindow window;
+    qunsetenv("PIDTUNE_EXTRA_PORTS");
+
+    auto *selector = widget<QComboBox>(window, QStringLiteral("Port_Number_comboBox"));
+    QCOMPARE(selector->itemText(selector->count() - 1), device->slavePath());
+    QCOMPARE(selector->findText(device->slavePath()), selector->count() - 1); // listed once
+    selector->setCurrentIndex(selector->count() - 1);
+    pressOpenButton(window);
+    QCOMPARE(buttonCaption(window), closeCaption);
 }
 
 QTEST_MAIN(SerialConnectionTest)

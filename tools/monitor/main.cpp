@@ -44,7 +44,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption ptyOption(
         QStringLiteral("pty"),
         QStringLiteral("Create a pseudo-terminal instead of opening a port, print its path "
-                       "('pty: /dev/pts/N') and watch it. Open that path in pidtune."));
+                       "('pty: /dev/pts/N') and watch it. pidtune lists it when started with "
+                       "PIDTUNE_EXTRA_PORTS set to that path."));
     parser.addOption(ptyOption);
     parser.addPositionalArgument(
         QStringLiteral("port"), QStringLiteral("The serial port to watch: /dev/ttyUSB0, COM3, ..."),
@@ -88,7 +89,9 @@ int main(int argc, char *argv[])
         }
         std::printf("pty: %s\n", qPrintable(path));
         std::fflush(stdout);
-        say(QStringLiteral("open %1 in pidtune; Ctrl-C stops").arg(path));
+        say(QStringLiteral("start pidtune with PIDTUNE_EXTRA_PORTS=%1 and open that port; "
+                           "Ctrl-C stops")
+                .arg(path));
     } else {
         if (!monitor.watchSerialPort(ports.first(), &error)) {
             say(QStringLiteral("cannot open %1: %2").arg(ports.first(), error));
