@@ -2,6 +2,7 @@
 // the pure functions cost and how much memory the window holds, each next to a bare QMainWindow
 // of the same size in the same binary. Figures only; nothing here passes or fails.
 #include "app/mainwindow.h"
+#include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
 #include "testwindow.h"
@@ -37,18 +38,6 @@ double percentile(std::vector<double> values, double p)
     std::sort(values.begin(), values.end());
     const std::size_t index = std::min(values.size() - 1, std::size_t(p * double(values.size())));
     return values[index];
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 // Quits the application right after the window's first paint has been delivered.
@@ -94,7 +83,7 @@ int runChild(int argc, char *argv[], const QByteArray &kind, bool reportMemory)
             return;
         }
         QTimer::singleShot(500, [] {
-            std::printf("%lld\n", residentKiB());
+            std::printf("%lld\n", processinfo::residentKiB());
             QCoreApplication::quit();
         });
     });

@@ -1,14 +1,13 @@
 // Long-running checks over a pseudo-terminal: many releases, many open/close cycles, a flood
 // from the device, and devices vanishing mid-stream. Each prints the figures it checked.
 #include "app/mainwindow.h"
+#include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
 #include "testwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <dirent.h>
 
 using namespace testwindow;
 
@@ -35,30 +34,6 @@ QByteArray frameBytes(int identifier, float value)
 QByteArray frameForLabel(int identifier, const QLabel *label)
 {
     return frameBytes(identifier, label->text().trimmed().toFloat());
-}
-
-// Kilobytes of resident memory, or -1 where /proc is not available.
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-int openDescriptors()
-{
-    int count = 0;
-    if (DIR *dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir))
-            ++count;
-        ::closedir(dir);
-    }
-    return count;
 }
 
 struct Counts
@@ -148,7 +123,7 @@ void StressTest::tenThousandReleases()
 
 void StressTest::thousandOpenCloseCycles()
 {
-    const int descriptorsBefore = openDescriptors();
+    const int descriptorsBefore = processinfo::openDescriptors();
     int created = 0;
     int destroyed = 0;
     constexpr int cycles = 1000;
@@ -162,7 +137,7 @@ void StressTest::thousandOpenCloseCycles()
         QCOMPARE(buttonCaption(*window), openCaption);
     }
     QTRY_COMPARE(destroyed, created);
-    const int descriptorsAfter = openDescriptors();
+    const int descriptorsAfter = processinfo::openDescriptors();
     qInfo("%d open/close cycles: %d port objects created, %d destroyed; descriptors %d -> %d",
           cycles, created, destroyed, descriptorsBefore, descriptorsAfter);
     QCOMPARE(descriptorsAfter, descriptorsBefore);
@@ -181,7 +156,7 @@ void StressTest::floodFromTheDevice()
     QTRY_COMPARE(device->received().size(), 9);
     device->takeReceived();
     QCoreApplication::processEvents();
-    const qint64 residentBefore = residentKiB();
+    const qint64 residentBefore = processinfo::residentKiB();
 
     QElapsedTimer clock;
     clock.start();
@@ -215,7 +190,7 @@ void StressTest::floodFromTheDevice()
 
     QTRY_COMPARE(device->received().size(), expected.size());
     const Counts counts = compareFrames(expected, device->received());
-    const qint64 residentAfter = residentKiB();
+    const qint64 residentAfter = processinfo::residentKiB();
     qInfo("flood of %lld MiB in about %lld s: %d frames sent meanwhile, lost %d, corrupted %d; "
           "resident %lld -> %lld KiB; longest wait of a 10 ms timer %lld ms",
           flood >> 20, seconds, int(expected.size() / 9), counts.lost, counts.corrupted,
