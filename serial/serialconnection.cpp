@@ -1,6 +1,7 @@
 // The window's one serial connection: listing ports, opening and closing, draining what the
 // device sends, writing frames, and noticing when the device goes away.
 #include "app/mainwindow.h"
+#include "serial/linesettings.h"
 #include "serial/parameterframe.h"
 #include "ui/mainwindowform.h"
 
@@ -62,10 +63,7 @@ void MainWindow::openPort()
     port->setPortName(name);
     // A port that took only some of the line settings would put wrong bytes on the wire, so any
     // refusal counts as a failed opening.
-    const bool configured = port->open(QIODevice::ReadWrite)
-        && port->setBaudRate(115200, QSerialPort::AllDirections)
-        && port->setDataBits(QSerialPort::Data8) && port->setStopBits(QSerialPort::OneStop)
-        && port->setFlowControl(QSerialPort::NoFlowControl);
+    const bool configured = port->open(QIODevice::ReadWrite) && pidtune::applyLineSettings(*port);
     if (!configured) {
         showFailure(tr("无法打开串口 %1：%2").arg(name, port->errorString()));
         return; // the unique_ptr closes and destroys the port

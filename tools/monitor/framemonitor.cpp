@@ -1,6 +1,7 @@
 #include "framemonitor.h"
 
 #include "frameformat.h"
+#include "serial/linesettings.h"
 
 #include <QSocketNotifier>
 #include <QTime>
@@ -33,11 +34,8 @@ bool FrameMonitor::watchSerialPort(const QString &name, QString *error)
 {
     auto opened = std::make_unique<QSerialPort>(name);
     // The same line settings as the window's; any refused setting would show noise, not frames.
-    const bool configured = opened->open(QIODevice::ReadOnly)
-        && opened->setBaudRate(115200, QSerialPort::AllDirections)
-        && opened->setDataBits(QSerialPort::Data8) && opened->setParity(QSerialPort::NoParity)
-        && opened->setStopBits(QSerialPort::OneStop)
-        && opened->setFlowControl(QSerialPort::NoFlowControl);
+    const bool configured
+        = opened->open(QIODevice::ReadOnly) && pidtune::applyLineSettings(*opened);
     if (!configured) {
         *error = opened->errorString();
         return false;
