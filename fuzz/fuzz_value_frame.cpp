@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     const float shown = pidtune::valueFromText(text);
     const double exact = position / 100000.0;
-    if (std::fabs(shown - exact) > std::fabs(exact) * 5e-6 + 1e-12)
+    // Rounding to 6 significant digits moves the value by at most half a unit in the 6th digit,
+    // 5e-6 of it; reading that text as single precision adds at most half a float ulp (2^-24).
+    if (std::fabs(shown - exact) > std::fabs(exact) * (5e-6 + 6e-8) + 1e-12)
         std::abort();
 
     const pidtune::ParameterFrame frame = pidtune::encodeParameterFrame(identifier, shown);
