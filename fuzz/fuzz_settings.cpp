@@ -27,11 +27,48 @@ void failOnWarning(QtMsgType type, const QMessageLogContext &, const QString &me
     std::abort();
 }
 
-// What a QTextEdit's plain text is for a value set as plain text.
-QString asPlainText(QString text)
+// What a QTextEdit's plain text is for a value set as plain text. The editor keeps every
+// character as written except that it normalises line breaks ("\r\n", a lone "\r", the Unicode
+// line and paragraph separators and its own frame markers all read back as "\n") and reads
+// no-break spaces back as spaces. Checked against Qt 5.15 and Qt 6.4.
+QString asPlainText(const QString &value)
 {
-    text.replace(QChar(QChar::Nbsp), QLatin1Char(' '));
+    QString text;
+    text.reserve(value.size());
+    for (int i = 0; i < value.size(); ++i) {
+        switch (value.at(i).unicode()) {
+        case u'\r':
+            if (i + 1 < value.size() && value.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            text += QLatin1Char('\n');
+            break;
+        case QChar::LineSeparator:
+        case QChar::ParagraphSeparator:
+        case 0xfdd0: // the text document's frame start and end markers
+        case 0xfdd1:
+            text += QLatin1Char('\n');
+            break;
+        case QChar::Nbsp:
+            text += QLatin1Char(' ');
+            break;
+        default:
+            text += value.at(i);
+        }
+    }
     return text;
+}
+
+// Control and non-ASCII characters as \uXXXX, so a mismatch is readable in the CI log.
+QByteArray escaped(const QString &text)
+{
+    QByteArray out;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            out += QByteArray("\\u") + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+        else
+            out += char(c.unicode());
+    }
+    return out;
 }
 
 } // namespace
@@ -65,9 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const auto *field = window.findChild<QTextEdit *>(
                 QStringLiteral("data_%1_%2_TextEdit").arg(n).arg(key));
             if (!field || field->toPlainText() != asPlainText(value)) {
-                std::fprintf(stderr, "channel %d %s: field %s, file %s\n", n, qPrintable(key),
-                             qPrintable(field ? field->toPlainText() : QString()),
-                             qPrintable(value));
+                std::fprintf(stderr, "channel %d %s: field \"%s\", expected \"%s\"\n", n,
+                             qPrintable(key),
+                             escaped(field ? field->toPlainText() : QString()).constData(),
+                             escaped(asPlainText(value)).constData());
                 std::abort();
             }
         }
