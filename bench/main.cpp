@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pidtune-bench: prints how fast the window starts, how soon a release reaches the device, what
 // the pure functions cost and how much memory the window holds, each next to a bare QMainWindow
 // of the same size in the same binary. Figures only; nothing here passes or fails.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 #include "pidtune_frame.h"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Receiving pidtune's parameter frames on a device.
  *

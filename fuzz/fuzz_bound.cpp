@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Min/Max field text -> slider bound: never undefined behaviour (the sanitizers watch the
 // conversion), and the bound is the exact product truncated toward zero, held in the int range.
 #include "ui/channelvalues.h"

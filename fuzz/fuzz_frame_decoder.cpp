@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the device-side frame decoder. For any input, fed one byte at a time:
 // - every reported frame is a 9-byte window of the input with 05 FA 06 .. 04 in place, and its
 //   identifier and value are that window's;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identifier text: a frame may be sent exactly when the text is a whole number 0-255 (sign and
 // surrounding white space allowed), and then with that number.
 #include "ui/channelvalues.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings.ini bytes -> a whole window built in a scratch working directory: never crashes,
 // never warns, and every filled field holds its value's text as written (no markup applied).
 #include "app/mainwindow.h"

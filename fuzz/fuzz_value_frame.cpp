@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Slider position -> value text -> value read back -> frame: the text is always 10 characters,
 // within 6 significant digits of the position, and the frame carries exactly the number the
 // label shows, behind the fixed header.

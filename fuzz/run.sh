@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs each fuzz target for a bounded time from its committed seed corpus.
 #   fuzz/run.sh BUILD_DIR [SECONDS] [TARGET...]
 # New inputs go to a scratch corpus, never into the repository. On a crash or a broken

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by run.sh, test.sh and screenshot.sh: pick the Qt version, install what is missing,
 # configure and build. Sourced, not run.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer, Qt 5)
 # and runs each one for a bounded time from its seed corpus in fuzz/corpus/.
 #   scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]     default 30 s, every target

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package (Release, without tests) and prints its path. Installs what is
 # missing on Debian/Ubuntu, as the other scripts do.
 #   scripts/package.sh               Qt 6 if available, else Qt 5

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds pidtune if needed and starts it. Installs what is missing on Debian/Ubuntu.
 # Settings.ini is read from the directory you run this from.
 set -euo pipefail

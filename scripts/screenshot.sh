@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes docs/screenshot.png: the real window on a virtual X display, started in examples/ so
 # that it shows examples/Settings.ini. Installs what is missing on Debian/Ubuntu.
 set -euo pipefail

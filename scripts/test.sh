@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds pidtune and runs its whole test suite. Installs what is missing on Debian/Ubuntu.
 #   scripts/test.sh               Qt 6 if available, else Qt 5
 #   PIDTUNE_QT=5 scripts/test.sh  a chosen Qt version

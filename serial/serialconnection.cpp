@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's one serial connection: listing ports, opening and closing, draining what the
 // device sends, writing frames, and noticing when the device goes away.
 #include "app/mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "processinfo.h"
 
 #include <QDir>

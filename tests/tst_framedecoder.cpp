@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device-side decoder against the window's own encoder. Built twice: against the decoder
 // compiled as C (tst_framedecoder) and as C++ (tst_framedecoder_cxx).
 #include "framereference.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pidtune-monitor as a process: the window and the monitor on the two ends of a pseudo-terminal,
 // plus the monitor's command line and its value formatting.
 #include "app/mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/parameterframe.h"
 
 #include <QtTest>

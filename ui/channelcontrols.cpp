@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The channels' slots. Each hands its own channel to the shared code, so the six rows cannot
 // drift apart.
 #include "app/mainwindow.h"

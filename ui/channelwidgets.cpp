@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channelwidgets.h"
 
 #include "ui/mainwindowform.h"

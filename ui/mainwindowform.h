@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The form is drawn in Qt Designer (mainwindow.ui) and compiled by uic. Its class keeps the

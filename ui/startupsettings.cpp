@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "startupsettings.h"
 
 #include "ui/channelwidgets.h"

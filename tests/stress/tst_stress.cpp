@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long-running checks over a pseudo-terminal: many releases, many open/close cycles, a flood
 // from the device, and devices vanishing mid-stream. Each prints the figures it checked.
 #include "app/mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "framemonitor.h"
 
 #include "frameformat.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pidtune-monitor: prints the parameter frames arriving on a serial line, one line each.
 #include "framemonitor.h"
 #include "stopsignals.h"
