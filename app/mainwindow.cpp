@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mainwindow.h"
 
+#include "serial/seriallink.h"
+#include "ui/channelvalues.h"
 #include "ui/mainwindowform.h"
 #include "ui/startupsettings.h"
 
@@ -22,14 +24,27 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
     qDebug() << "current currentPath: " << QDir::currentPath();
 
     fillPortSelector();
-    pidtune::loadStartupSettings(*ui);
+    watchChannelInput();
+
+    const pidtune::StartupSettingsReport settings = pidtune::loadStartupSettings(*ui);
+    if (settings.unreadable) {
+        qWarning() << "Settings.ini cannot be read:"
+                   << QDir::current().filePath(QStringLiteral("Settings.ini"));
+        showFailure(tr("无法读取 Settings.ini，通道未预填"));
+    } else if (!settings.tooLong.isEmpty()) {
+        qWarning() << "Settings.ini: values longer than" << pidtune::kMaxFieldLength
+                   << "characters left out:" << settings.tooLong.join(QStringLiteral(", "));
+        showFailure(tr("Settings.ini 中 %1 的值过长（超过 %2 个字符），未填入")
+                        .arg(settings.tooLong.join(QStringLiteral("、")))
+                        .arg(pidtune::kMaxFieldLength));
+    }
 }
 
 MainWindow::~MainWindow()
 {
     if (serialPort) {
-        serialPort->disconnect(this);
-        delete serialPort; // closes the device
+        pidtune::releaseLine(*serialPort, this);
+        delete serialPort;
     }
     delete ui;
 }

@@ -5,6 +5,11 @@
 #include <QSerialPort>
 
 class MainWindowForm;
+class QTextEdit;
+
+namespace pidtune {
+class FrameOutbox;
+}
 
 class MainWindow : public QMainWindow
 {
@@ -42,14 +47,21 @@ private slots:
     void on_data_6_Max_TextEdit_textChanged();
 
 private:
+    // Channel controls (ui/channelcontrols.cpp).
+    void applyRange(int channel);
     void releaseChannel(int channel);
+    void watchChannelInput();
+    void keepFieldShort(QTextEdit *field);
 
+    // The serial connection (serial/serialconnection.cpp).
     void fillPortSelector();
     void openPort();
     void closePort();
-    void handlePortError(QSerialPort::SerialPortError error);
-    void releasePort();
+    void handlePortError(QSerialPort *port, QSerialPort::SerialPortError error);
+    int releasePort();
     void sendFrame(int identifier, float value);
+    void showSendState(const pidtune::FrameOutbox &outbox);
+
     void showFailure(const QString &message);
 
     MainWindowForm *ui;

@@ -6,6 +6,7 @@
 #include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
+#include "stress.h"
 #include "testwindow.h"
 #include "ui/channelvalues.h"
 
@@ -287,6 +288,7 @@ int main(int argc, char *argv[])
     std::printf("%-46s %10.1f\n", "bound from Min/Max text, ns per call", boundNs);
     std::printf("\nbare: an empty QMainWindow of the same size; captions: the same window showing "
                 "the panel's captions in one label.\n"
-                "9 bytes take 781 us on the wire at 115200 baud (10 bits per byte).\n");
+                "9 bytes take 781 us on the wire at 115200 baud (10 bits per byte).\n\n");
+    printStressFigures();
     return 0;
 }

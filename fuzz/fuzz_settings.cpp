@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Settings.ini bytes -> a whole window built in a scratch working directory: never crashes,
-// never warns, and every filled field holds its value's text as written (no markup applied).
+// warns only of values too long for a box, which it leaves out, and every other filled field
+// holds its value's text as written (no markup applied).
 #include "app/mainwindow.h"
+#include "ui/channelvalues.h"
 #include "ui/channelwidgets.h"
 
 #include <QApplication>
@@ -22,7 +24,8 @@ QTemporaryDir *scratch = nullptr;
 
 void failOnWarning(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtDebugMsg || type == QtInfoMsg)
+    if (type == QtDebugMsg || type == QtInfoMsg
+        || message.startsWith(QLatin1String("Settings.ini:")))
         return;
     std::fprintf(stderr, "unexpected message: %s\n", qPrintable(message));
     std::abort();
@@ -102,11 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 = settings.value(QStringLiteral("%1_Data/%2").arg(n).arg(key)).toString();
             const auto *field = window.findChild<QTextEdit *>(
                 QStringLiteral("data_%1_%2_TextEdit").arg(n).arg(key));
-            if (!field || field->toPlainText() != asPlainText(value)) {
+            const QString expected
+                = value.size() > pidtune::kMaxFieldLength ? QString() : asPlainText(value);
+            if (!field || field->toPlainText() != expected) {
                 std::fprintf(stderr, "channel %d %s: field \"%s\", expected \"%s\"\n", n,
                              qPrintable(key),
                              escaped(field ? field->toPlainText() : QString()).constData(),
-                             escaped(asPlainText(value)).constData());
+                             escaped(expected).constData());
                 std::abort();
             }
         }

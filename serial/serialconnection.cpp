@@ -2,8 +2,9 @@
 // The window's one serial connection: listing ports, opening and closing, draining what the
 // device sends, writing frames, and noticing when the device goes away.
 #include "app/mainwindow.h"
-#include "serial/linesettings.h"
+#include "serial/frameoutbox.h"
 #include "serial/parameterframe.h"
+#include "serial/seriallink.h"
 #include "ui/mainwindowform.h"
 
 #include <QDir>
@@ -60,19 +61,29 @@ void MainWindow::openPort()
         return;
     }
 
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(name);
-    // A port that took only some of the line settings would put wrong bytes on the wire, so any
-    // refusal counts as a failed opening.
-    const bool configured = port->open(QIODevice::ReadWrite) && pidtune::applyLineSettings(*port);
-    if (!configured) {
-        showFailure(tr("无法打开串口 %1：%2").arg(name, port->errorString()));
-        return; // the unique_ptr closes and destroys the port
+    auto port = std::make_unique<QSerialPort>(name);
+    const pidtune::OpenResult opened = pidtune::openLine(*port, QIODevice::ReadWrite);
+    switch (opened.failure) {
+    case pidtune::OpenFailure::None:
+        break;
+    case pidtune::OpenFailure::InUse:
+        showFailure(tr("无法打开串口 %1：串口正被其他程序占用（%2）").arg(name, opened.reason));
+        return;
+    case pidtune::OpenFailure::NoAccess:
+        showFailure(tr("无法打开串口 %1：没有访问权限（%2）").arg(name, opened.reason));
+        return;
+    default:
+        showFailure(tr("无法打开串口 %1：%2").arg(name, opened.reason));
+        return;
     }
 
-    connect(port.get(), &QSerialPort::readyRead, this, &MainWindow::Read_Data);
-    connect(port.get(), &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { handlePortError(error); });
+    QSerialPort *const raw = port.get();
+    connect(raw, &QSerialPort::readyRead, this, &MainWindow::Read_Data);
+    connect(raw, &QSerialPort::errorOccurred, this,
+            [this, raw](QSerialPort::SerialPortError error) { handlePortError(raw, error); });
+    const pidtune::FrameOutbox &outbox = pidtune::frameOutbox(*raw);
+    connect(&outbox, &pidtune::FrameOutbox::progressed, this,
+            [this, &outbox] { showSendState(outbox); });
     serialPort = port.release();
     ui->openButton->setText(tr("关闭串口"));
     statusBar()->clearMessage();
@@ -80,36 +91,31 @@ void MainWindow::openPort()
 
 void MainWindow::closePort()
 {
-    releasePort();
-    statusBar()->clearMessage();
+    const int unsent = releasePort();
+    if (unsent > 0)
+        showFailure(tr("串口已关闭，%1 帧未发出").arg(unsent));
+    else
+        statusBar()->clearMessage();
 }
 
-void MainWindow::handlePortError(QSerialPort::SerialPortError error)
+void MainWindow::handlePortError(QSerialPort *port, QSerialPort::SerialPortError error)
 {
-    // On Linux a vanished device raises ReadError/ResourceError again and again in a busy loop
-    // for as long as the port stays open, so these errors end the connection at once.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
-        && error != QSerialPort::WriteError)
+    if (!pidtune::isLineLost(*port, error))
         return;
-    if (!serialPort)
-        return;
-    const QString reason = serialPort->errorString();
+    const QString reason = port->errorString();
     releasePort();
     showFailure(tr("串口已断开：%1").arg(reason));
 }
 
-void MainWindow::releasePort()
+int MainWindow::releasePort()
 {
-    QSerialPort *port = std::exchange(serialPort, nullptr);
     ui->openButton->setText(tr("打开串口"));
+    QSerialPort *port = std::exchange(serialPort, nullptr);
     if (!port)
-        return;
-    // Nothing of this port may reach the window any more, even the errors that closing a dead
-    // device can raise. Deletion is deferred because we may be inside one of its signals.
-    port->disconnect(this);
-    port->clear(QSerialPort::AllDirections);
-    port->close();
-    port->deleteLater();
+        return 0;
+    const int unsent = pidtune::releaseLine(*port, this);
+    port->deleteLater(); // we may be inside one of its signals
+    return unsent;
 }
 
 void MainWindow::sendFrame(int identifier, float value)
@@ -118,20 +124,31 @@ void MainWindow::sendFrame(int identifier, float value)
         showFailure(tr("串口未打开，参数未发送"));
         return;
     }
-    const pidtune::ParameterFrame frame = pidtune::encodeParameterFrame(identifier, value);
-    const qint64 written
-        = serialPort->write(reinterpret_cast<const char *>(frame.data()), qint64(frame.size()));
-    if (written != qint64(frame.size())) {
-        showFailure(tr("发送失败：%1").arg(serialPort->errorString()));
-        return;
+    pidtune::FrameOutbox &outbox = pidtune::frameOutbox(*serialPort);
+    switch (outbox.send(pidtune::encodeParameterFrame(identifier, value))) {
+    case pidtune::FrameOutbox::Outcome::Refused:
+        showFailure(tr("发送失败：%1").arg(outbox.reason()));
+        break;
+    case pidtune::FrameOutbox::Outcome::LineLost:
+        break; // the port's error has closed the connection and said why
+    default:
+        showSendState(outbox);
+        break;
     }
-    // Hand the bytes to the driver now instead of on the next pass of the event loop; this
-    // never blocks.
-    serialPort->flush();
-    if (!serialPort)
-        return; // the flush found the device gone and the window has said so
-    statusBar()->showMessage(tr("已发送：%1").arg(pidtune::frameToHex(frame)),
-                             kSentMessageTimeoutMs);
+}
+
+void MainWindow::showSendState(const pidtune::FrameOutbox &outbox)
+{
+    if (outbox.waiting() == 0) {
+        statusBar()->showMessage(tr("已发送：%1").arg(pidtune::frameToHex(outbox.lastSent())),
+                                 kSentMessageTimeoutMs);
+    } else if (outbox.replaced() == 0) {
+        showFailure(tr("设备未接收数据：%1 帧等待发送").arg(outbox.waiting()));
+    } else {
+        showFailure(tr("设备未接收数据：%1 帧等待发送，%2 帧已被同一标识符的新值替换")
+                        .arg(outbox.waiting())
+                        .arg(outbox.replaced()));
+    }
 }
 
 void MainWindow::showFailure(const QString &message)

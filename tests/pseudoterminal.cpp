@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #if defined(Q_OS_MACOS) || defined(Q_OS_BSD4)
@@ -28,6 +29,9 @@ PseudoTerminal::PseudoTerminal()
     }
     path = QString::fromLocal8Bit(name);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not hold the device's end, or unplugging would not hang up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     readNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
     connect(readNotifier.get(), &QSocketNotifier::activated, this, &PseudoTerminal::readMaster);
     writeNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Write);
@@ -40,12 +44,13 @@ PseudoTerminal::PseudoTerminal()
 
 PseudoTerminal::~PseudoTerminal()
 {
-    closeAll();
+    unplug();
 }
 
 QByteArray PseudoTerminal::takeReceived()
 {
-    readMaster();
+    if (readNotifier && readNotifier->isEnabled())
+        readMaster();
     QByteArray bytes;
     bytes.swap(input);
     return bytes;
@@ -57,10 +62,34 @@ void PseudoTerminal::send(const QByteArray &bytes)
     writeMaster();
 }
 
-void PseudoTerminal::stream(qint64 bytes)
+qint64 PseudoTerminal::stopReading()
 {
-    streamLeft += bytes;
-    writeMaster();
+    qint64 filled = 0;
+#ifdef PIDTUNE_HAVE_PTY
+    readNotifier->setEnabled(false);
+    // A descriptor of our own on the slave, non-blocking, so that filling stops at "full".
+    const int writer = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    const QByteArray filler(512, '\0');
+    // The kernel moves bytes on towards the master in the background and so makes room again
+    // for a moment after "full": fill until the line has stayed full for a while.
+    pollfd writable {writer, POLLOUT, 0};
+    do { // a pseudo-terminal refuses a write that does not fit whole: end with single bytes
+        for (const std::size_t size : {std::size_t(512), std::size_t(1)}) {
+            ssize_t n = 0;
+            while ((n = ::write(writer, filler.constData(), size)) > 0)
+                filled += n;
+        }
+    } while (writer >= 0 && ::poll(&writable, 1, 100) > 0);
+    if (writer >= 0)
+        ::close(writer);
+#endif
+    return filled;
+}
+
+void PseudoTerminal::resumeReading()
+{
+    readNotifier->setEnabled(true);
+    readMaster();
 }
 
 bool PseudoTerminal::lineSettings(termios *settings) const
@@ -75,62 +104,36 @@ bool PseudoTerminal::lineSettings(termios *settings) const
 
 void PseudoTerminal::unplug()
 {
-    closeAll();
+#ifdef PIDTUNE_HAVE_PTY
+    readNotifier.reset();
+    writeNotifier.reset();
+    for (int *descriptor : {&master, &slave}) {
+        if (*descriptor >= 0)
+            ::close(*descriptor);
+        *descriptor = -1;
+    }
+    output.clear();
+#endif
 }
 
 void PseudoTerminal::readMaster()
 {
 #ifdef PIDTUNE_HAVE_PTY
-    if (master < 0)
-        return;
     char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(master, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
+    ssize_t n = 0;
+    while (master >= 0 && (n = ::read(master, chunk, sizeof chunk)) > 0)
         input.append(chunk, int(n));
-    }
 #endif
 }
 
 void PseudoTerminal::writeMaster()
 {
 #ifdef PIDTUNE_HAVE_PTY
-    static const QByteArray filler(64 * 1024, '\xA5');
-    while (master >= 0 && outputDone < output.size()) {
-        const ssize_t n
-            = ::write(master, output.constData() + outputDone, size_t(output.size() - outputDone));
-        if (n <= 0)
-            break;
-        outputDone += n;
-    }
-    if (outputDone == output.size()) {
-        output.clear();
-        outputDone = 0;
-        while (master >= 0 && streamLeft > 0) {
-            const ssize_t n = ::write(master, filler.constData(),
-                                      size_t(qMin<qint64>(streamLeft, filler.size())));
-            if (n <= 0)
-                break;
-            streamLeft -= n;
-        }
-    }
+    ssize_t n = 0;
+    while (master >= 0 && !output.isEmpty()
+           && (n = ::write(master, output.constData(), size_t(output.size()))) > 0)
+        output.remove(0, int(n));
     if (writeNotifier)
-        writeNotifier->setEnabled(master >= 0 && pendingToSend() > 0);
-#endif
-}
-
-void PseudoTerminal::closeAll()
-{
-#ifdef PIDTUNE_HAVE_PTY
-    readNotifier.reset();
-    writeNotifier.reset();
-    if (master >= 0)
-        ::close(master);
-    if (slave >= 0)
-        ::close(slave);
-    master = slave = -1;
-    output.clear();
-    outputDone = streamLeft = 0;
+        writeNotifier->setEnabled(!output.isEmpty());
 #endif
 }

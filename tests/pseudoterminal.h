@@ -10,9 +10,10 @@
 class QSocketNotifier;
 struct termios;
 
-// A pseudo-terminal pair in which the test plays the device: the window opens the slave by its
-// path, and the test reads what was written from the master, answers through it, or closes it
-// to unplug the device.
+// A pseudo-terminal pair in which the test plays the device: the program under test opens the
+// slave by its path, and the test reads what was written from the master, answers through it,
+// stops reading to play a device that takes nothing, or closes it to unplug the device.
+// Qt Core only, so that tests without a window use it too.
 class PseudoTerminal : public QObject
 {
     Q_OBJECT
@@ -25,20 +26,23 @@ public:
     bool isValid() const { return master >= 0; }
     QString reason() const { return failure; }
     QString slavePath() const { return path; }
-    // For callers that read the device side themselves, without the event loop.
     int masterDescriptor() const { return master; }
 
-    // Everything the window has written so far, as the device received it.
+    // Everything written to the line so far, as the device received it.
     const QByteArray &received() const { return input; }
     QByteArray takeReceived();
 
-    // Bytes from the device to the window, written as fast as the line takes them.
+    // Bytes from the device to the program, written as fast as the line takes them.
     void send(const QByteArray &bytes);
-    // Sends this many bytes of filler without holding them in memory, for floods.
-    void stream(qint64 bytes);
-    qint64 pendingToSend() const { return output.size() - outputDone + streamLeft; }
+    qint64 pendingToSend() const { return output.size(); }
 
-    // The line settings the window's port put on the terminal (false if unreadable).
+    // The device stops taking bytes, and the line towards it is filled up, so that the next
+    // write from the program cannot go out. Returns the filler's size, which the device then
+    // receives first once it reads again.
+    qint64 stopReading();
+    void resumeReading();
+
+    // The line settings currently on the terminal (false if unreadable).
     bool lineSettings(termios *settings) const;
 
     // The device goes away, as when a USB adapter is pulled.
@@ -47,16 +51,13 @@ public:
 private:
     void readMaster();
     void writeMaster();
-    void closeAll();
 
     int master = -1;
-    int slave = -1; // held open so that the master never reads end-of-file between tests
+    int slave = -1; // held open so that the master never reads end-of-file between openings
     QString path;
     QString failure;
     QByteArray input;
     QByteArray output;
-    qint64 outputDone = 0;
-    qint64 streamLeft = 0;
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
 };

@@ -32,7 +32,12 @@ void type(QTextEdit *field, const QString &text)
 {
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Backspace);
-    QTest::keyClicks(field, text);
+    for (const QChar key : text) {
+        if (key == QLatin1Char('\n'))
+            QTest::keyClick(field, Qt::Key_Return);
+        else
+            QTest::keyClicks(field, key);
+    }
 }
 
 void tick(QCheckBox *box)
@@ -40,7 +45,7 @@ void tick(QCheckBox *box)
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
 }
 
-static QRect handleRect(const QSlider *slider)
+QPoint handleCentre(const QSlider *slider)
 {
     QStyleOptionSlider option;
     option.initFrom(slider);
@@ -48,18 +53,9 @@ static QRect handleRect(const QSlider *slider)
     option.minimum = slider->minimum();
     option.maximum = slider->maximum();
     option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.singleStep = slider->singleStep();
-    option.pageStep = slider->pageStep();
-    option.upsideDown = slider->invertedAppearance();
-    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
-    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle,
-                                           slider);
-}
-
-QPoint handleCentre(const QSlider *slider)
-{
-    return handleRect(slider).center();
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center();
 }
 
 void pressAndRelease(QSlider *slider)
@@ -71,7 +67,7 @@ void pressAndRelease(QSlider *slider)
 
 void dragToEnd(QSlider *slider, bool toMaximum)
 {
-    const QPoint handle = handleRect(slider).center();
+    const QPoint handle = handleCentre(slider);
     const QPoint end(toMaximum ? slider->width() + 50 : -50, handle.y());
     QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
     QMouseEvent move(QEvent::MouseMove, QPointF(end), QPointF(slider->mapToGlobal(end)),

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QWidget>
 
-class MainWindow;
 class QCheckBox;
 class QSlider;
 class QTextEdit;

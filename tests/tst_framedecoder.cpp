@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The device-side decoder against the window's own encoder. Built twice: against the decoder
 // compiled as C (tst_framedecoder) and as C++ (tst_framedecoder_cxx).
-#include "framereference.h"
 #include "pidtune_frame.h"
 #include "serial/parameterframe.h"
 
-#include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -42,7 +39,6 @@ QString hex(const QByteArray &bytes)
 struct Decoded
 {
     QStringList frames; // each reported frame's raw bytes, in hex
-    std::vector<std::size_t> offsets; // where each frame started in the input
     // Every reported identifier and value agree with the frame's own bytes, read here
     // independently of the decoder.
     bool fieldsMatchBytes = true;
@@ -57,7 +53,6 @@ Decoded feedAll(pidtune_frame_decoder &decoder, const QByteArray &input)
             continue;
         const QByteArray raw(reinterpret_cast<const char *>(frame.bytes), PIDTUNE_FRAME_SIZE);
         decoded.frames << hex(raw);
-        decoded.offsets.push_back(std::size_t(i + 1 - PIDTUNE_FRAME_SIZE));
         if (raw != input.mid(i + 1 - PIDTUNE_FRAME_SIZE, PIDTUNE_FRAME_SIZE)
             || frame.identifier != std::uint8_t(raw[3])
             || bitsOf(frame.value) != qFromLittleEndian<quint32>(raw.constData() + 5))
@@ -77,8 +72,6 @@ private slots:
     void roundTripsEveryIdentifier();
     void findsFramesAmongNoise_data();
     void findsFramesAmongNoise();
-    void decodersFedByTurnsKeepApart();
-    void longNoisyStreamMatchesTheReferenceScan();
 };
 
 void FrameDecoderTest::roundTripsEveryIdentifier_data()
@@ -88,14 +81,8 @@ void FrameDecoderTest::roundTripsEveryIdentifier_data()
     QTest::newRow("zero") << bitsOf(0.0f);
     QTest::newRow("negative zero") << bitsOf(-0.0f);
     QTest::newRow("smallest subnormal") << bitsOf(std::numeric_limits<float>::denorm_min());
-    QTest::newRow("largest subnormal") << std::uint32_t(0x007FFFFF);
-    QTest::newRow("21474.8") << bitsOf(21474.8f);
     QTest::newRow("-21474.8") << bitsOf(-21474.8f);
-    QTest::newRow("1e-05") << bitsOf(1e-05f);
-    QTest::newRow("1.5") << bitsOf(1.5f);
-    QTest::newRow("0.69999") << bitsOf(0.69999f);
     QTest::newRow("every byte different") << bitsOf(-1.234567e-20f);
-    QTest::newRow("infinity") << bitsOf(std::numeric_limits<float>::infinity());
     QTest::newRow("NaN with payload") << std::uint32_t(0x7FC12345);
 }
 
@@ -182,71 +169,6 @@ void FrameDecoderTest::findsFramesAmongNoise()
     QCOMPARE(decoder.frames, std::uint32_t(frames.size()));
     QCOMPARE(decoder.skipped, std::uint32_t(skipped));
     QCOMPARE(int(decoder.length), unfinished);
-}
-
-void FrameDecoderTest::decodersFedByTurnsKeepApart()
-{
-    // Two serial lines, each with its own decoder, their bytes arriving interleaved as two
-    // receive interrupts would deliver them: every frame is split across many calls with the
-    // other decoder's calls in between.
-    const QByteArray lineA = QByteArray::fromHex("05 05") + frameBytes(1, 0.25f)
-        + QByteArray::fromHex("FA 06 05") + frameBytes(2, -3.0f);
-    const QByteArray lineB = frameBytes(200, 1e-05f) + QByteArray::fromHex("06 04 05 FA 06")
-        + frameBytes(201, 21474.8f);
-    QCOMPARE(lineA.size(), lineB.size());
-
-    pidtune_frame_decoder a, b;
-    pidtune_frame_decoder_init(&a);
-    pidtune_frame_decoder_init(&b);
-    QList<int> fromA, fromB;
-    for (int i = 0; i < lineA.size(); ++i) {
-        pidtune_frame frame;
-        if (pidtune_frame_decoder_feed(&a, std::uint8_t(lineA[i]), &frame))
-            fromA << frame.identifier;
-        if (pidtune_frame_decoder_feed(&b, std::uint8_t(lineB[i]), &frame))
-            fromB << frame.identifier;
-    }
-    QCOMPARE(fromA, (QList<int> {1, 2}));
-    QCOMPARE(fromB, (QList<int> {200, 201}));
-    QCOMPARE(a.skipped, 5u);
-    QCOMPARE(b.skipped, 5u);
-}
-
-void FrameDecoderTest::longNoisyStreamMatchesTheReferenceScan()
-{
-    QRandomGenerator random(1); // the same stream every run
-
-    // Whole frames, frames cut short, and noise made mostly of the header's own bytes, so that
-    // false starts, headers inside rejected bytes and overlaps are common.
-    const char likely[] = {0x05, char(0xFA), 0x06, 0x04};
-    QByteArray input;
-    while (input.size() < 100000) {
-        const QByteArray frame = frameWithBits(int(random.bounded(256)), random.generate());
-        switch (random.bounded(3)) {
-        case 0:
-            input += frame;
-            break;
-        case 1:
-            input += frame.left(int(random.bounded(1, 9)));
-            break;
-        default:
-            for (int n = int(random.bounded(1, 6)); n > 0; --n)
-                input += random.bounded(4) ? likely[random.bounded(4)] : char(random.bounded(256));
-        }
-    }
-
-    pidtune_frame_decoder decoder;
-    pidtune_frame_decoder_init(&decoder);
-    const Decoded decoded = feedAll(decoder, input);
-    const std::vector<std::size_t> expected = referenceFrameOffsets(
-        reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size()));
-    QVERIFY(expected.size() > 1000);
-    QVERIFY(decoded.offsets == expected);
-    QVERIFY(decoded.fieldsMatchBytes);
-    // Each byte is in exactly one place: a frame, the skipped count, or the unfinished buffer.
-    QCOMPARE(decoder.frames, std::uint32_t(expected.size()));
-    QCOMPARE(qint64(decoder.skipped) + 9 * qint64(decoder.frames) + decoder.length,
-             qint64(input.size()));
 }
 
 QTEST_APPLESS_MAIN(FrameDecoderTest)

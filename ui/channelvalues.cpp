@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "channelvalues.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -36,8 +37,18 @@ float valueFromText(const QString &text)
 
 std::optional<int> frameIdentifier(const QString &text)
 {
+    // toInt alone stops at a NUL character and would take "4\0\n6" for 4.
+    const QString number = text.trimmed();
+    const int digitsFrom
+        = number.startsWith(QLatin1Char('+')) || number.startsWith(QLatin1Char('-'));
+    const auto isDigit = [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    };
+    if (number.size() == digitsFrom
+        || !std::all_of(number.begin() + digitsFrom, number.end(), isDigit))
+        return std::nullopt;
     bool ok = false;
-    const int identifier = text.toInt(&ok, 10);
+    const int identifier = number.toInt(&ok, 10);
     if (!ok || identifier < 0 || identifier > 255)
         return std::nullopt;
     return identifier;

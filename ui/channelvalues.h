@@ -10,6 +10,10 @@ namespace pidtune {
 // A slider position is the channel value times this factor, so values step by 0.00001.
 constexpr double kSliderScale = 100000.0;
 
+// The longest text an identifier, Min or Max box keeps: far more than any number needs, short
+// enough that no box ever becomes slow to edit.
+constexpr int kMaxFieldLength = 256;
+
 // Min/Max field text to a slider bound: the entry as single precision, times 100000 exactly,
 // truncated toward zero and held inside the int range ("0.7" gives 69999, "1e9" gives INT_MAX).
 int boundFromText(const QString &text);
@@ -20,8 +24,9 @@ QString valueText(int position);
 // The value a label's text stands for; this, not the raw position, is what the device receives.
 float valueFromText(const QString &text);
 
-// The identifier a frame may carry: a whole number 0-255, surrounding whitespace allowed.
-// Anything else would silently address a different parameter, so it yields nothing.
+// The identifier a frame may carry: a whole number 0-255 in decimal digits, with an optional
+// sign and surrounding whitespace. Anything else would silently address a different parameter,
+// so it yields nothing.
 std::optional<int> frameIdentifier(const QString &text);
 
 } // namespace pidtune

@@ -1,30 +1,46 @@
 // SPDX-License-Identifier: MIT
 #include "startupsettings.h"
 
+#include "ui/channelvalues.h"
 #include "ui/channelwidgets.h"
 #include "ui/mainwindowform.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 namespace pidtune {
 
-void loadStartupSettings(MainWindowForm &form)
+StartupSettingsReport loadStartupSettings(MainWindowForm &form)
 {
-    const QSettings settings(QStringLiteral("Settings.ini"), QSettings::IniFormat);
+    StartupSettingsReport report;
+    const QString fileName = QStringLiteral("Settings.ini");
+    const QSettings settings(fileName, QSettings::IniFormat);
+    // QSettings treats a file it cannot read like a missing one.
+    const QFileInfo file(fileName);
+    if (file.exists()
+        && (!file.isFile() || !file.isReadable() || settings.status() == QSettings::AccessError)) {
+        report.unreadable = true;
+        return report;
+    }
     for (int channel = 1; channel <= kChannelCount; ++channel) {
         const ChannelWidgets row = channelWidgets(form, channel);
         const QString section = QStringLiteral("%1_Data/").arg(channel);
-        // Min before Max: a Min above Max then ends with both ends of the range at Max.
+        // Min before Max, as an operator filling the row would type them.
         const std::pair<const char *, QTextEdit *> fields[]
             = {{"Type_Flag", row.identifier}, {"Min", row.min}, {"Max", row.max}};
         for (const auto &[key, field] : fields) {
             // A list (a value with a comma, such as a decimal comma) reads as empty text.
             const QString text = settings.value(section + QLatin1String(key)).toString();
+            if (text.size() > kMaxFieldLength) {
+                report.tooLong << section + QLatin1String(key);
+                continue;
+            }
             // Plain text: a value holding markup is shown as written and loads nothing.
             if (!text.isEmpty())
                 field->setPlainText(text);
         }
     }
+    return report;
 }
 
 } // namespace pidtune

@@ -2,7 +2,7 @@
 #include "framemonitor.h"
 
 #include "frameformat.h"
-#include "serial/linesettings.h"
+#include "serial/seriallink.h"
 
 #include <QSocketNotifier>
 #include <QTime>
@@ -34,11 +34,10 @@ FrameMonitor::~FrameMonitor()
 bool FrameMonitor::watchSerialPort(const QString &name, QString *error)
 {
     auto opened = std::make_unique<QSerialPort>(name);
-    // The same line settings as the window's; any refused setting would show noise, not frames.
-    const bool configured
-        = opened->open(QIODevice::ReadOnly) && pidtune::applyLineSettings(*opened);
-    if (!configured) {
-        *error = opened->errorString();
+    // The window's line settings: a different speed would show noise, not frames.
+    const pidtune::OpenResult result = pidtune::openLine(*opened, QIODevice::ReadOnly);
+    if (!result.ok()) {
+        *error = result.reason;
         return false;
     }
     port = std::move(opened);
@@ -54,12 +53,10 @@ void FrameMonitor::readPort()
 
 void FrameMonitor::handlePortError(QSerialPort::SerialPortError error)
 {
-    // A vanished device keeps raising these for as long as the port stays open.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+    if (!pidtune::isLineLost(*port, error))
         return;
     const QString reason = QStringLiteral("%1: %2").arg(port->portName(), port->errorString());
-    port->disconnect(this);
-    port->close();
+    pidtune::releaseLine(*port, this);
     emit failed(reason);
 }
 

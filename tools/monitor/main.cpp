@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // pidtune-monitor: prints the parameter frames arriving on a serial line, one line each.
 #include "framemonitor.h"
-#include "stopsignals.h"
+#include "serial/stopsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -70,8 +70,8 @@ int main(int argc, char *argv[])
 
     // In place before the port opens, so that Ctrl-C at any moment still prints the summary.
     FrameMonitor monitor(stdout);
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &app, [&monitor] {
+    pidtune::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &pidtune::StopSignals::stopRequested, &app, [&monitor] {
         monitor.printSummary();
         QCoreApplication::exit(0);
     });
