@@ -2,45 +2,39 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
 #include <QString>
 
-#include <memory>
-
-class QSocketNotifier;
 struct termios;
 
 // A pseudo-terminal pair in which the test plays the device: the program under test opens the
-// slave by its path, and the test reads what was written from the master, answers through it,
-// stops reading to play a device that takes nothing, or closes it to unplug the device.
-// Qt Core only, so that tests without a window use it too.
-class PseudoTerminal : public QObject
+// slave by its path, the test reads what arrived from the master, answers through it, stops
+// reading to play a device that takes nothing, or closes it to unplug the device. Reading and
+// writing happen whenever the test looks, so QTRY_ loops keep the line moving. Qt Core only.
+class PseudoTerminal
 {
-    Q_OBJECT
-
 public:
     PseudoTerminal();
-    ~PseudoTerminal() override;
+    ~PseudoTerminal() { unplug(); }
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
 
-    // False where the platform has no pseudo-terminals; reason() then says why.
     bool isValid() const { return master >= 0; }
     QString reason() const { return failure; }
     QString slavePath() const { return path; }
     int masterDescriptor() const { return master; }
 
-    // Everything written to the line so far, as the device received it.
-    const QByteArray &received() const { return input; }
+    // Everything that arrived so far (while the device reads), and the same, emptied.
+    const QByteArray &received();
     QByteArray takeReceived();
 
-    // Bytes from the device to the program, written as fast as the line takes them.
+    // Bytes from the device; what the line does not take at once waits for pendingToSend().
     void send(const QByteArray &bytes);
-    qint64 pendingToSend() const { return output.size(); }
+    qint64 pendingToSend();
 
-    // The device stops taking bytes, and the line towards it is filled up, so that the next
-    // write from the program cannot go out. Returns the filler's size, which the device then
-    // receives first once it reads again.
+    // The device stops taking bytes, and the line towards it is filled, so that the next write
+    // of the program cannot go out. Returns the filler's size, which arrives first on resuming.
     qint64 stopReading();
-    void resumeReading();
+    void resumeReading() { reading = true; }
 
     // The line settings currently on the terminal (false if unreadable).
     bool lineSettings(termios *settings) const;
@@ -49,15 +43,11 @@ public:
     void unplug();
 
 private:
-    void readMaster();
-    void writeMaster();
-
     int master = -1;
     int slave = -1; // held open so that the master never reads end-of-file between openings
+    bool reading = true;
     QString path;
     QString failure;
     QByteArray input;
     QByteArray output;
-    std::unique_ptr<QSocketNotifier> readNotifier;
-    std::unique_ptr<QSocketNotifier> writeNotifier;
 };

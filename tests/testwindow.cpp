@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
@@ -17,32 +16,15 @@ namespace testwindow {
 
 pidtune::ChannelWidgets channel(const QWidget &window, int n)
 {
-    const auto name = [n](const char *pattern) {
-        return QString::fromLatin1(pattern).arg(n);
+    const auto name = [n](const char *role) {
+        return QStringLiteral("data_%1_%2").arg(n).arg(role);
     };
-    return {widget<QTextEdit>(window, name("data_%1_Type_Flag_TextEdit")),
-            widget<QTextEdit>(window, name("data_%1_Min_TextEdit")),
-            widget<QTextEdit>(window, name("data_%1_Max_TextEdit")),
-            widget<QSlider>(window, name("data_%1_value_Qslider")),
-            widget<QLabel>(window, name("data_%1_value_QLabel")),
-            widget<QCheckBox>(window, name("data_%1_enable_CheckBox"))};
-}
-
-void type(QTextEdit *field, const QString &text)
-{
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace);
-    for (const QChar key : text) {
-        if (key == QLatin1Char('\n'))
-            QTest::keyClick(field, Qt::Key_Return);
-        else
-            QTest::keyClicks(field, key);
-    }
-}
-
-void tick(QCheckBox *box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
+    return {widget<QTextEdit>(window, name("Type_Flag_TextEdit")),
+            widget<QTextEdit>(window, name("Min_TextEdit")),
+            widget<QTextEdit>(window, name("Max_TextEdit")),
+            widget<QSlider>(window, name("value_Qslider")),
+            widget<QLabel>(window, name("value_QLabel")),
+            widget<QCheckBox>(window, name("enable_CheckBox"))};
 }
 
 QPoint handleCentre(const QSlider *slider)
@@ -60,16 +42,14 @@ QPoint handleCentre(const QSlider *slider)
 
 void pressAndRelease(QSlider *slider)
 {
-    const QPoint handle = handleCentre(slider);
-    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
-    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, handle);
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handleCentre(slider));
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, handleCentre(slider));
 }
 
 void dragToEnd(QSlider *slider, bool toMaximum)
 {
-    const QPoint handle = handleCentre(slider);
-    const QPoint end(toMaximum ? slider->width() + 50 : -50, handle.y());
-    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
+    const QPoint end(toMaximum ? slider->width() + 50 : -50, handleCentre(slider).y());
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handleCentre(slider));
     QMouseEvent move(QEvent::MouseMove, QPointF(end), QPointF(slider->mapToGlobal(end)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(slider, &move);
@@ -104,11 +84,10 @@ void setUpChannel(const QWidget &window, int n, const QString &identifier, const
                   const QString &max)
 {
     const pidtune::ChannelWidgets row = channel(window, n);
-    type(row.identifier, identifier);
-    type(row.min, min);
-    type(row.max, max);
-    if (!row.enable->isChecked())
-        tick(row.enable);
+    row.identifier->setPlainText(identifier);
+    row.min->setPlainText(min);
+    row.max->setPlainText(max);
+    row.enable->setChecked(true);
 }
 
 } // namespace testwindow

@@ -6,9 +6,7 @@
 #include <QString>
 #include <QWidget>
 
-class QCheckBox;
 class QSlider;
-class QTextEdit;
 
 // Drives the window the way an operator does: through object names and real input events.
 namespace testwindow {
@@ -22,10 +20,6 @@ template<typename T> T *widget(const QWidget &window, const QString &objectName)
 }
 
 pidtune::ChannelWidgets channel(const QWidget &window, int channel);
-
-// Replaces the field's text key by key (select all, erase, type), as an operator edits it.
-void type(QTextEdit *field, const QString &text);
-void tick(QCheckBox *box);
 // Where the slider's handle is drawn now.
 QPoint handleCentre(const QSlider *slider);
 // Presses the slider's handle and releases it where it is.
@@ -39,7 +33,7 @@ void pressOpenButton(QWidget &window);
 QString buttonCaption(const QWidget &window);
 QString status(const QWidget &window);
 
-// Sets up a channel completely through the widgets: identifier, range, enable box.
+// Fills a channel's identifier, Min and Max, as a paste into each would, and ticks its box.
 void setUpChannel(const QWidget &window, int channel, const QString &identifier, const QString &min,
                   const QString &max);
 

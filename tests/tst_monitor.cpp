@@ -143,18 +143,15 @@ void MonitorTest::commandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error"); // a regular expression for standard error
-    const QString usage
-        = QStringLiteral("\nTry 'pidtune-monitor --help' for more information\\.\n$");
+    const QString usage = "\nTry 'pidtune-monitor --help' for more information\\.\n$";
+    // clang-format off
     QTest::newRow("no port") << QStringList() << 2 << "^pidtune-monitor: no port given.*" + usage;
-    QTest::newRow("port and --pty") << QStringList {"--pty", "/dev/ttyUSB0"} << 2
-                                    << "^pidtune-monitor: give either a port or --pty.*" + usage;
-    QTest::newRow("two ports") << QStringList {"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2
-                               << "^pidtune-monitor: one port at a time.*" + usage;
-    QTest::newRow("unknown option")
-        << QStringList {"--baud", "9600"} << 2 << "^pidtune-monitor: .*'baud'.*" + usage;
-    QTest::newRow("no such port") << QStringList {"/dev/pidtune-no-such-port"} << 1
-                                  << "^pidtune-monitor: cannot open /dev/pidtune-no-such-port: \\S";
+    QTest::newRow("port and --pty") << QStringList {"--pty", "/dev/ttyUSB0"} << 2 << "^pidtune-monitor: give either.*" + usage;
+    QTest::newRow("two ports") << QStringList {"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << "^pidtune-monitor: one port at a time.*" + usage;
+    QTest::newRow("unknown option") << QStringList {"--baud", "9600"} << 2 << "^pidtune-monitor: .*'baud'.*" + usage;
+    QTest::newRow("no such port") << QStringList {"/dev/pidtune-none"} << 1 << "^pidtune-monitor: cannot open /dev/pidtune-none: \\S";
     QTest::newRow("--help") << QStringList {"--help"} << 0 << "^$";
+    // clang-format on
 }
 
 void MonitorTest::commandLine()
@@ -175,15 +172,15 @@ void MonitorTest::shortestText_data()
 {
     QTest::addColumn<float>("value");
     QTest::addColumn<QString>("text");
-    QTest::newRow("1.5") << 1.5f << "1.5";
-    QTest::newRow("0.69999") << 0.69999f << "0.69999";
-    QTest::newRow("1e-05") << 1e-05f << "1e-05";
-    QTest::newRow("1234567 needs 7") << 1234567.0f << "1234567";
-    QTest::newRow("1/3 needs 8") << 1.0f / 3.0f << "0.33333334";
-    QTest::newRow("10490.4375 needs 9") << 10490.4375f << "10490.4375";
-    QTest::newRow("negative zero") << -0.0f << "-0";
-    QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
-    QTest::newRow("NaN") << std::numeric_limits<float>::quiet_NaN() << "nan";
+    const float inf = std::numeric_limits<float>::infinity();
+    // clang-format off
+    const std::pair<float, const char *> rows[] = {
+        {1.5f, "1.5"}, {0.69999f, "0.69999"}, {1e-05f, "1e-05"}, {1234567.0f, "1234567"},
+        {1.0f / 3.0f, "0.33333334"}, {10490.4375f, "10490.4375"}, {-0.0f, "-0"}, {inf, "inf"},
+        {std::numeric_limits<float>::quiet_NaN(), "nan"}};
+    // clang-format on
+    for (const auto &[value, text] : rows)
+        QTest::newRow(text) << value << QString::fromLatin1(text);
 }
 
 void MonitorTest::shortestText()
