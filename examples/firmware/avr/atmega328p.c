@@ -78,9 +78,15 @@ int main(void)
             if (tuner_receive(&t, (uint8_t)byte, line))
                 log_line(line);
         }
-        cli();
-        UCSR0B |= _BV(RXCIE0); /* room again, if the interrupt had stopped */
-        sei();
+        if (!(UCSR0B & _BV(RXCIE0))) {
+            /* Room again: take what the USART holds, then listen again. Done here rather than
+             * by the interrupt, which simavr does not raise again for a byte already waiting. */
+            cli();
+            while ((UCSR0A & _BV(RXC0)) && !ring_full(&received))
+                ring_put(&received, UDR0);
+            UCSR0B |= _BV(RXCIE0);
+            sei();
+        }
         while (done != ticks) {
             ++done;
             if (tuner_step(&t, overruns, line))

@@ -35,7 +35,6 @@ typedef struct uart
 
 #define NVIC_ISER0 (*(volatile uint32_t *)0xE000E100u)
 #define NVIC_ICER0 (*(volatile uint32_t *)0xE000E180u)
-#define NVIC_ISPR0 (*(volatile uint32_t *)0xE000E200u)
 #define SYST_CSR (*(volatile uint32_t *)0xE000E010u)
 #define SYST_RVR (*(volatile uint32_t *)0xE000E014u)
 #define SYST_CVR (*(volatile uint32_t *)0xE000E018u)
@@ -106,10 +105,14 @@ int main(void)
                 log_line(line);
         }
         if (paused) {
-            /* Room again: pend the handler, which takes the byte left in the UART. */
+            /* Room again: take what the UART holds, then listen again. */
+            __asm volatile("cpsid i" ::: "memory");
             paused = 0;
-            NVIC_ISPR0 = 1u << UART0_RX_IRQ;
+            UART0->intstatus = UART_INT_RX;
+            while ((UART0->state & UART_STATE_RX_FULL) && !ring_full(&received))
+                ring_put(&received, (uint8_t)UART0->data);
             NVIC_ISER0 = 1u << UART0_RX_IRQ;
+            __asm volatile("cpsie i" ::: "memory");
         }
         while (done != ticks) {
             ++done;
