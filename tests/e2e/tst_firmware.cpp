@@ -8,6 +8,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
