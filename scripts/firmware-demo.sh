@@ -32,18 +32,20 @@ else
     emulator=("$images/pidtune-simavr-pty" "$images/atmega328p/pidtune-firmware-atmega328p.elf")
 fi
 
+# Its standard output is the firmware's log; QEMU's own warnings (an unconnected network card on
+# this board) are shown only if it fails to start.
 log=$(mktemp)
-"${emulator[@]}" >"$log" 2>&1 &
+"${emulator[@]}" >"$log" 2>"$log.err" &
 emulator_pid=$!
 tail_pid=
-trap 'kill $emulator_pid $tail_pid 2>/dev/null; wait 2>/dev/null; rm -f "$log"' EXIT
+trap 'kill $emulator_pid $tail_pid 2>/dev/null; wait 2>/dev/null; rm -f "$log" "$log.err"' EXIT
 pty=
 for _ in $(seq 50); do
     pty=$(grep -o -m1 '/dev/pts/[0-9]*' "$log" || true)
     [ -n "$pty" ] && break
     sleep 0.1
 done
-[ -n "$pty" ] || { cat "$log" >&2; say "the emulator named no terminal"; exit 1; }
+[ -n "$pty" ] || { cat "$log" "$log.err" >&2; say "the emulator named no terminal"; exit 1; }
 
 say "the $board firmware listens on $pty; its reports follow."
 say "In the window: pick $pty (last in 串口号), press 打开串口, and release a slider."
