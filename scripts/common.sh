@@ -60,6 +60,13 @@ build_packages() {
     fi
 }
 
+# Cross compilers and emulators for the example firmware's tests (tests/e2e), which skip without
+# them; pkg-config for the decoder package's test.
+firmware_packages() {
+    echo gcc-arm-none-eabi libnewlib-arm-none-eabi qemu-system-arm gcc-avr avr-libc libsimavr-dev \
+        gcc-s390x-linux-gnu libc6-dev-s390x-cross qemu-user pkg-config
+}
+
 # Configures (cheap when nothing changed) and builds build/qt5 or build/qt6.
 build() {
     PIDTUNE_BUILD_DIR=${PIDTUNE_BUILD_DIR:-$PIDTUNE_ROOT/build/qt$PIDTUNE_QT}

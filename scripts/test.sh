@@ -10,6 +10,12 @@ set -euo pipefail
 choose_qt
 # shellcheck disable=SC2046
 ensure_packages $(build_packages)
+# The firmware tests' toolchains and emulators where this may install them; elsewhere those tests
+# skip, each saying what to install.
+if [ "$(id -u)" -eq 0 ]; then
+    # shellcheck disable=SC2046
+    ensure_packages $(firmware_packages)
+fi
 build
 cd "$PIDTUNE_BUILD_DIR"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure "$@"

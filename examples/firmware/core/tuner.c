@@ -1,0 +1,271 @@
+/* SPDX-License-Identifier: MIT */
+#include "tuner.h"
+
+#include <string.h>
+
+typedef struct limits
+{
+    float min, max, initial;
+} limits;
+
+/* Indexed by identifier - 1. */
+static const limits known[TUNER_KNOWN_PARAMETERS] = {
+    {0.0f, 100.0f, 1.0f}, /* Kp */
+    {0.0f, 100.0f, 0.0f}, /* Ki */
+    {0.0f, 10.0f, 0.0f}, /* Kd */
+    {0.0f, 100.0f, 10.0f}, /* integral limit */
+    {-100.0f, 100.0f, 0.0f}, /* set-point */
+    {0.0f, 10.0f, 0.0f}, /* output filter */
+};
+
+/* Lines are built with these: each returns the position after what it wrote. The callers'
+ * buffers are sized for the longest line, so there is no bounds check on every character. */
+static char *put_text(char *out, const char *text)
+{
+    while (*text)
+        *out++ = *text++;
+    return out;
+}
+
+static char *put_unsigned(char *out, uint32_t n)
+{
+    char digits[10];
+    uint8_t count = 0;
+    do {
+        digits[count++] = (char)('0' + (uint8_t)(n % 10u));
+        n /= 10u;
+    } while (n != 0u);
+    while (count > 0u)
+        *out++ = digits[--count];
+    return out;
+}
+
+static char *put_hex32(char *out, uint32_t n)
+{
+    static const char hex[] = "0123456789abcdef";
+    uint8_t shift = 32;
+    do {
+        shift = (uint8_t)(shift - 4u);
+        *out++ = hex[(n >> shift) & 0xFu];
+    } while (shift != 0u);
+    return out;
+}
+
+static uint32_t bits_of(float value)
+{
+    uint32_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+static char *put_value(char *out, float value)
+{
+    const uint32_t bits = bits_of(value);
+    const int negative = (bits >> 31) != 0u;
+    int16_t exponent = (int16_t)((bits >> 23) & 0xFFu);
+    uint32_t mantissa = bits & 0x7FFFFFu;
+    uint32_t whole, fraction;
+    int16_t shift;
+
+    if (exponent == 0xFF)
+        return put_text(out, mantissa ? "nan" : negative ? "-inf" : "inf");
+    if (exponent != 0)
+        mantissa |= 0x800000u;
+    else
+        exponent = 1; /* subnormal */
+    /* value = mantissa * 2^shift */
+    shift = (int16_t)(exponent - 150);
+
+    if (shift >= 9) {
+        /* 2^32 and more: the whole part would not fit. */
+        return put_text(out, negative ? "-ovf" : "ovf");
+    } else if (shift >= 0) {
+        whole = mantissa << shift;
+        fraction = 0;
+    } else {
+        const uint8_t k = (uint8_t)(-shift);
+        uint32_t rest;
+        if (k >= 24u) {
+            whole = 0;
+            rest = mantissa;
+        } else {
+            whole = mantissa >> k;
+            rest = mantissa & ((UINT32_C(1) << k) - 1u);
+        }
+        /* rest * 10^5 < 2^41: from 2^42 on the fraction rounds to 0. */
+        if (k >= 42u) {
+            fraction = 0;
+        } else {
+            const uint64_t scaled = (uint64_t)rest * 100000u + (UINT64_C(1) << (k - 1u));
+            fraction = (uint32_t)(scaled >> k);
+        }
+        if (fraction == 100000u) {
+            fraction = 0;
+            ++whole;
+        }
+    }
+
+    if (negative && (whole != 0u || fraction != 0u))
+        *out++ = '-';
+    out = put_unsigned(out, whole);
+    if (fraction != 0u) {
+        uint8_t digits = 5;
+        while (fraction % 10u == 0u) {
+            fraction /= 10u;
+            --digits;
+        }
+        *out++ = '.';
+        out += digits;
+        {
+            char *digit = out;
+            while (digits-- > 0u) {
+                *--digit = (char)('0' + (uint8_t)(fraction % 10u));
+                fraction /= 10u;
+            }
+        }
+    }
+    return out;
+}
+
+static unsigned finish(char *line, char *end)
+{
+    end = put_text(end, "\r\n");
+    *end = '\0';
+    return (unsigned)(end - line);
+}
+
+unsigned tuner_format_value(float value, char out[TUNER_NUMBER_SIZE])
+{
+    char *end = put_value(out, value);
+    *end = '\0';
+    return (unsigned)(end - out);
+}
+
+void tuner_init(tuner *t)
+{
+    uint8_t i;
+    memset(t, 0, sizeof *t);
+    pidtune_frame_decoder_init(&t->decoder);
+    for (i = 0; i < TUNER_KNOWN_PARAMETERS; ++i) {
+        t->slots[i].identifier = (uint8_t)(i + 1u);
+        t->slots[i].value = known[i].initial;
+    }
+    t->used = TUNER_KNOWN_PARAMETERS;
+}
+
+/* The slot that holds the identifier, or TUNER_SLOTS. */
+static uint8_t find(const tuner *t, uint8_t identifier)
+{
+    uint8_t i;
+    for (i = 0; i < t->used; ++i) {
+        if (t->slots[i].identifier == identifier)
+            break;
+    }
+    return i < t->used ? i : TUNER_SLOTS;
+}
+
+float tuner_parameter(const tuner *t, uint8_t identifier)
+{
+    const uint8_t slot = find(t, identifier);
+    return slot < TUNER_SLOTS ? t->slots[slot].value : 0.0f;
+}
+
+unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
+{
+    pidtune_frame frame;
+    uint8_t slot;
+    const char *reason = 0;
+    float min = -TUNER_OTHER_LIMIT, max = TUNER_OTHER_LIMIT;
+    char *end;
+
+    if (!pidtune_frame_decoder_feed(&t->decoder, byte, &frame))
+        return 0;
+
+    /* No checksum protects the value: the range check is all that keeps a damaged frame out. */
+    if (frame.identifier >= 1u && frame.identifier <= TUNER_KNOWN_PARAMETERS) {
+        min = known[frame.identifier - 1u].min;
+        max = known[frame.identifier - 1u].max;
+    }
+    slot = find(t, frame.identifier);
+    if (!(frame.value >= min && frame.value <= max)) { /* false for NaN as well */
+        reason = "range";
+    } else if (slot == TUNER_SLOTS) {
+        if (t->used < TUNER_SLOTS)
+            slot = t->used++;
+        else
+            reason = "full";
+    }
+    if (!reason) {
+        t->slots[slot].identifier = frame.identifier;
+        t->slots[slot].value = frame.value;
+    }
+
+    end = put_text(line, reason ? "reject id=" : "param id=");
+    end = put_unsigned(end, frame.identifier);
+    end = put_text(end, " value=");
+    end = put_value(end, frame.value);
+    end = put_text(end, " bits=");
+    end = put_hex32(end, bits_of(frame.value));
+    if (reason) {
+        end = put_text(end, " reason=");
+        end = put_text(end, reason);
+    }
+    end = put_text(end, " skipped=");
+    end = put_unsigned(end, t->decoder.skipped);
+    return finish(line, end);
+}
+
+static float clamp(float value, float limit)
+{
+    return value > limit ? limit : value < -limit ? -limit : value;
+}
+
+unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
+{
+    const float dt = 0.001f * TUNER_STEP_MS;
+    const float kp = t->slots[TUNER_KP - 1].value;
+    const float ki = t->slots[TUNER_KI - 1].value;
+    const float kd = t->slots[TUNER_KD - 1].value;
+    const float setpoint = t->slots[TUNER_SETPOINT - 1].value;
+    const float filter = t->slots[TUNER_OUTPUT_FILTER - 1].value;
+    const float error = setpoint - t->plant;
+    float wanted;
+    char *end;
+
+    /* Limiting the integral term itself keeps it from winding up while the output is held. */
+    t->integral = clamp(t->integral + ki * error * dt, t->slots[TUNER_INTEGRAL_LIMIT - 1].value);
+    /* The derivative of the measurement, not of the error, so a set-point step gives no kick. */
+    wanted = kp * error + t->integral - kd * (t->plant - t->previous_plant) / dt;
+    wanted = clamp(wanted, TUNER_OUTPUT_LIMIT);
+    t->output += dt / (filter + dt) * (wanted - t->output);
+
+    t->previous_plant = t->plant;
+    t->plant += dt / TUNER_PLANT_TAU_S * (t->output - t->plant);
+    t->time_ms += TUNER_STEP_MS;
+
+    if (t->time_ms % TUNER_STATE_EVERY_MS != 0u)
+        return 0;
+    end = put_text(line, "state t=");
+    end = put_unsigned(end, t->time_ms);
+    end = put_text(end, " sp=");
+    end = put_value(end, setpoint);
+    end = put_text(end, " y=");
+    end = put_value(end, t->plant);
+    end = put_text(end, " u=");
+    end = put_value(end, t->output);
+    end = put_text(end, " overruns=");
+    end = put_unsigned(end, overruns);
+    return finish(line, end);
+}
+
+unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE])
+{
+    char *end = put_text(line, "ready board=");
+    end = put_text(end, board);
+    /* What the decoder is running on: 16 on an AVR. */
+    end = put_text(end, " int=");
+    end = put_unsigned(end, (uint32_t)(sizeof(int) * 8u));
+    end = put_text(end, " slots=");
+    end = put_unsigned(end, TUNER_SLOTS);
+    return finish(line, end);
+}
