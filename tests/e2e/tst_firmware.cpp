@@ -220,7 +220,7 @@ void FirmwareTest::framesPerSecond()
 
     // Every frame arrives and none is damaged, however fast they come. No more than 200 frames
     // (1,800 bytes) wait at a time: the kernel's buffer for the terminal holds a few kilobytes,
-    // and a write that does not fit makes the window close the port.
+    // and beyond it the window keeps only the newest frame of each identifier.
     constexpr int kFrames = 2000;
     constexpr int kInFlight = 200;
     QElapsedTimer clock;
