@@ -54,9 +54,9 @@ build_packages() {
     if [ "$PIDTUNE_QT" = 6 ]; then
         local serial=libqt6serialport6-dev
         apt-cache show qt6-serialport-dev >/dev/null 2>&1 && serial=qt6-serialport-dev
-        echo cmake make g++ qt6-base-dev "$serial"
+        echo cmake make g++ librsvg2-bin qt6-base-dev "$serial"
     else
-        echo cmake make g++ qtbase5-dev libqt5serialport5-dev
+        echo cmake make g++ librsvg2-bin qtbase5-dev libqt5serialport5-dev
     fi
 }
 
