@@ -5,6 +5,7 @@
 #   PIDTUNE_QT=5 scripts/test.sh  a chosen Qt version
 # Extra ctest arguments pass through, e.g. scripts/test.sh -L stress, or -R tst_mainwindow.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 choose_qt
