@@ -122,6 +122,7 @@ public:
             return false;
         }
         // -displayfd: Xvfb picks a free display and writes its number once it accepts clients.
+        server.setStandardErrorFile(QProcess::nullDevice());
         server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
         QDeadlineTimer deadline(kTimeoutMs);
         while (!server.canReadLine() && server.waitForReadyRead(int(deadline.remainingTime()))) { }
