@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "applicationicon.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "serial/stopsignals.h"
 
@@ -6,7 +8,15 @@
 
 int main(int argc, char *argv[])
 {
+    // --help, --version and refused arguments are answered here, without a display.
+    if (const std::optional<int> status = pidtune::handleCommandLine(argc, argv))
+        return *status;
+    // No widget here draws with OpenGL. Without this, Qt 5 on X11 loads the GL driver stack to
+    // show the window, some 40 ms and 50 MiB.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("pidtune"));
+    QApplication::setWindowIcon(pidtune::applicationIcon());
     int stoppedBy = 0;
     int result = 0;
     {

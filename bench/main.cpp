@@ -3,6 +3,7 @@
 // the pure functions cost and how much memory the window holds, each next to a bare QMainWindow
 // of the same size in the same binary. Figures only; nothing here passes or fails.
 #include "app/mainwindow.h"
+#include "firstframe.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
@@ -290,5 +291,6 @@ int main(int argc, char *argv[])
                 "the panel's captions in one label.\n"
                 "9 bytes take 781 us on the wire at 115200 baud (10 bits per byte).\n\n");
     printStressFigures();
+    firstframe::printFigures(30);
     return 0;
 }

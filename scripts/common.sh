@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # Shared by run.sh, test.sh and screenshot.sh: pick the Qt version, install what is missing,
 # configure and build. Sourced, not run.
 
@@ -54,9 +55,9 @@ build_packages() {
     if [ "$PIDTUNE_QT" = 6 ]; then
         local serial=libqt6serialport6-dev
         apt-cache show qt6-serialport-dev >/dev/null 2>&1 && serial=qt6-serialport-dev
-        echo cmake make g++ qt6-base-dev "$serial"
+        echo cmake make g++ librsvg2-bin qt6-base-dev "$serial"
     else
-        echo cmake make g++ qtbase5-dev libqt5serialport5-dev
+        echo cmake make g++ librsvg2-bin qtbase5-dev libqt5serialport5-dev
     fi
 }
 
@@ -67,12 +68,13 @@ firmware_packages() {
         gcc-s390x-linux-gnu libc6-dev-s390x-cross qemu-user pkg-config
 }
 
-# Configures (cheap when nothing changed) and builds build/qt5 or build/qt6.
+# Configures (cheap when nothing changed) and builds build/qt5 or build/qt6. Arguments are
+# further cmake arguments for the configure step.
 build() {
     PIDTUNE_BUILD_DIR=${PIDTUNE_BUILD_DIR:-$PIDTUNE_ROOT/build/qt$PIDTUNE_QT}
     # shellcheck disable=SC2086 # PIDTUNE_CMAKE_ARGS is a list of arguments
     cmake -S "$PIDTUNE_ROOT" -B "$PIDTUNE_BUILD_DIR" -DPIDTUNE_QT_MAJOR="$PIDTUNE_QT" \
-        -DCMAKE_BUILD_TYPE="${PIDTUNE_BUILD_TYPE:-RelWithDebInfo}" ${PIDTUNE_CMAKE_ARGS:-} >/dev/null
+        -DCMAKE_BUILD_TYPE="${PIDTUNE_BUILD_TYPE:-RelWithDebInfo}" ${PIDTUNE_CMAKE_ARGS:-} "$@" >/dev/null
     cmake --build "$PIDTUNE_BUILD_DIR" --parallel "$(nproc 2>/dev/null || echo 2)" -- --no-print-directory >/dev/null \
         || cmake --build "$PIDTUNE_BUILD_DIR" --parallel 1 -- --no-print-directory
 }

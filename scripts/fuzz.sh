@@ -4,6 +4,7 @@
 # and runs each one for a bounded time from its seed corpus in fuzz/corpus/.
 #   scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]     default 30 s, every target
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 PIDTUNE_QT=${PIDTUNE_QT:-5}

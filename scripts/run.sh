@@ -3,6 +3,7 @@
 # Builds pidtune if needed and starts it. Installs what is missing on Debian/Ubuntu.
 # Settings.ini is read from the directory you run this from.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 choose_qt

@@ -3,6 +3,7 @@
 # Takes docs/screenshot.png: the real window on a virtual X display, started in examples/ so
 # that it shows examples/Settings.ini. Installs what is missing on Debian/Ubuntu.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 choose_qt
@@ -16,6 +17,7 @@ build
 out="$PIDTUNE_ROOT/docs/screenshot.png"
 mkdir -p "$(dirname "$out")"
 cd "$PIDTUNE_ROOT/examples"
+# shellcheck disable=SC2016 # expanded by the inner shell
 xvfb-run -a -s "-screen 0 1024x600x24" bash -c '
     QT_QPA_PLATFORM=xcb "$1" >/dev/null 2>&1 &
     app=$!

@@ -3,8 +3,9 @@
 # Builds pidtune and runs its whole test suite. Installs what is missing on Debian/Ubuntu.
 #   scripts/test.sh               Qt 6 if available, else Qt 5
 #   PIDTUNE_QT=5 scripts/test.sh  a chosen Qt version
-# Extra ctest arguments pass through, e.g. scripts/test.sh -L stress, or -R tst_mainwindow.
+# Extra ctest arguments pass through, e.g. scripts/test.sh -L unit, or -R tst_window.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 choose_qt

@@ -158,8 +158,15 @@ void FrameMonitor::printSummary()
 
 void FrameMonitor::print(const QString &line)
 {
+    // The error indicator stays set: once the output has failed, and that was reported, nothing
+    // more is written.
+    if (std::ferror(output))
+        return;
     // Flushed line by line so that a pipe (grep, tee, a test) sees each frame as it arrives.
     const QByteArray text = line.toLocal8Bit() + '\n';
     std::fwrite(text.constData(), 1, size_t(text.size()), output);
-    std::fflush(output);
+    if (std::fflush(output) != 0 || std::ferror(output)) {
+        // A full disk or a closed output: watching on would only lose the frames unnoticed.
+        emit failed(QStringLiteral("cannot write the output: %1").arg(qt_error_string()));
+    }
 }

@@ -25,6 +25,15 @@ void say(const QString &message)
     std::exit(kUsageError);
 }
 
+// Output that never arrived is no success: --help into a full disk, say.
+int finishOutput()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    say(QStringLiteral("cannot write the output: %1").arg(qt_error_string()));
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -54,10 +63,14 @@ int main(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
-    if (parser.isSet(helpOption))
-        parser.showHelp(0);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return finishOutput();
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("pidtune-monitor %s\n", PIDTUNE_VERSION);
+        return finishOutput();
+    }
 
     const QStringList ports = parser.positionalArguments();
     const bool usePty = parser.isSet(ptyOption);
@@ -73,7 +86,7 @@ int main(int argc, char *argv[])
     pidtune::StopSignals stopSignals;
     QObject::connect(&stopSignals, &pidtune::StopSignals::stopRequested, &app, [&monitor] {
         monitor.printSummary();
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(std::ferror(stdout) ? 1 : 0); // a lost summary was reported
     });
     QObject::connect(&monitor, &FrameMonitor::failed, &app, [&monitor](const QString &reason) {
         say(reason);
@@ -89,7 +102,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("pty: %s\n", qPrintable(path));
-        std::fflush(stdout);
+        if (const int status = finishOutput())
+            return status;
         say(QStringLiteral("start pidtune with PIDTUNE_EXTRA_PORTS=%1 and open that port; "
                            "Ctrl-C stops")
                 .arg(path));

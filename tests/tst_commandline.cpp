@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: MIT
+// pidtune and pidtune-monitor as processes started without any display: what their command lines
+// answer, that Qt's own options still reach Qt, and that output lost on the way is no success.
+#include <QtTest>
+
+#if defined(Q_OS_LINUX)
+#include <pty.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+
+QString program(const char *variable)
+{
+    return qEnvironmentVariable(variable);
+}
+
+// No display of any kind: a program that needed one would abort.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+// Waits, within the deadline, until the process's standard error holds the text.
+bool waitForError(QProcess &process, QByteArray &seen, const QByteArray &text)
+{
+    process.setReadChannel(QProcess::StandardError);
+    QDeadlineTimer deadline(kTimeoutMs);
+    while (!seen.contains(text) && process.state() != QProcess::NotRunning
+           && !deadline.hasExpired()) {
+        process.waitForReadyRead(int(deadline.remainingTime()));
+        seen += process.readAllStandardError();
+    }
+    return seen.contains(text);
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answers_data();
+    void answers();
+    void qtOptionsReachQt();
+    void monitorStopsWhenFramesCannotBeWritten();
+};
+
+void TestCommandLine::answers_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("outputToFullDisk");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // a regular expression for all of standard output
+    QTest::addColumn<QString>("error"); // and one for all of standard error
+
+    const QString pidtune = program("PIDTUNE");
+    const QString monitor = program("PIDTUNE_MONITOR");
+    const QString version = QRegularExpression::escape(program("PIDTUNE_VERSION"));
+    const QString usage
+        = QStringLiteral("Usage: \\S*pidtune \\[options\\]\n(.|\n)*-v, --version(.|\n)*");
+    const QString refused
+        = QStringLiteral("pidtune: %1\nTry 'pidtune --help' for more information.\n");
+
+    QTest::newRow("--help") << pidtune << QStringList {"--help"} << false << 0 << usage << "";
+    QTest::newRow("-h") << pidtune << QStringList {"-h"} << false << 0 << usage << "";
+    QTest::newRow("--help-all") << pidtune << QStringList {"--help-all"} << false << 0
+                                << usage + "--platform <name(.|\n)*--style <style>(.|\n)*"
+                                << "";
+    QTest::newRow("--version") << pidtune << QStringList {"--version"} << false << 0
+                               << "pidtune " + version + "\n"
+                               << "";
+    QTest::newRow("-v after Qt options")
+        << pidtune << QStringList {"-platform", "xcb", "-style=fusion", "-v"} << false << 0
+        << "pidtune " + version + "\n"
+        << "";
+    QTest::newRow("unknown option") << pidtune << QStringList {"--bogus"} << false << 2 << ""
+                                    << refused.arg("Unknown option 'bogus'\\.");
+    QTest::newRow("argument") << pidtune << QStringList {"COM3"} << false << 2 << ""
+                              << refused.arg("unexpected argument 'COM3'");
+    QTest::newRow("Qt option without its value")
+        << pidtune << QStringList {"-style"} << false << 2 << ""
+        << refused.arg("Missing value after '-style'\\.");
+    QTest::newRow("--help into a full disk") << pidtune << QStringList {"--help"} << true << 1 << ""
+                                             << "";
+    QTest::newRow("monitor --version into a full disk")
+        << monitor << QStringList {"--version"} << true << 1 << ""
+        << "pidtune-monitor: cannot write the output: .+\n";
+    QTest::newRow("monitor --help into a full disk")
+        << monitor << QStringList {"--help"} << true << 1 << ""
+        << "pidtune-monitor: cannot write the output: .+\n";
+}
+
+void TestCommandLine::answers()
+{
+    QFETCH(QString, executable);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, outputToFullDisk);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, error);
+
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    if (outputToFullDisk)
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(executable, arguments);
+    QVERIFY2(process.waitForFinished(kTimeoutMs), qPrintable(process.errorString()));
+    const QString standardError = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == exitCode, qPrintable(standardError));
+    const auto whole = [](const QString &pattern) {
+        return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(pattern));
+    };
+    QVERIFY2(
+        whole(output).match(QString::fromLocal8Bit(process.readAllStandardOutput())).hasMatch(),
+        qPrintable(output));
+    QVERIFY2(whole(error).match(standardError).hasMatch(), qPrintable(standardError));
+}
+
+// Without a display only the offscreen platform named on the command line lets the window start.
+void TestCommandLine::qtOptionsReachQt()
+{
+    QTemporaryDir workingDirectory; // no Settings.ini
+    QProcess pidtune;
+    pidtune.setProcessEnvironment(withoutDisplay());
+    pidtune.setWorkingDirectory(workingDirectory.path());
+    pidtune.start(program("PIDTUNE"), {"-platform", "offscreen", "-style", "fusion"});
+    QByteArray error;
+    QVERIFY2(waitForError(pidtune, error, "current currentPath:"), error.constData());
+    QCOMPARE(pidtune.state(), QProcess::Running);
+    pidtune.kill();
+    pidtune.waitForFinished(kTimeoutMs);
+}
+
+void TestCommandLine::monitorStopsWhenFramesCannotBeWritten()
+{
+#if !defined(Q_OS_LINUX)
+    QSKIP("needs a pseudo-terminal and /dev/full");
+#else
+    int master = -1, slave = -1;
+    char path[256] = {};
+    QCOMPARE(::openpty(&master, &slave, path, nullptr, nullptr), 0);
+    QProcess monitor;
+    monitor.setStandardOutputFile(QStringLiteral("/dev/full"));
+    monitor.start(program("PIDTUNE_MONITOR"), {QString::fromLocal8Bit(path)});
+    QByteArray error;
+    QVERIFY2(waitForError(monitor, error, "watching"), error.constData());
+
+    const char frame[] = {0x05, char(0xFA), 0x06, 0x03, 0x04, 0x00, 0x00, char(0xC0), 0x3F};
+    QCOMPARE(::write(master, frame, sizeof frame), qint64(sizeof frame));
+    QVERIFY(monitor.waitForFinished(kTimeoutMs));
+    error += monitor.readAllStandardError();
+    QCOMPARE(monitor.exitCode(), 1);
+    QVERIFY2(error.contains("pidtune-monitor: cannot write the output: "), error.constData());
+    ::close(master);
+    ::close(slave);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
