@@ -20,10 +20,11 @@ int main(int argc, char *argv[])
     int stoppedBy = 0;
     int result = 0;
     {
-        MainWindow window;
         // A stop signal closes the window as the operator would, so the port is released and
-        // the terminal and its lock file are left as they were found.
+        // the terminal and its lock file are left as they were found. Caught from before the
+        // window exists; the event loop delivers them once it runs.
         pidtune::StopSignals stopSignals;
+        MainWindow window;
         QObject::connect(&stopSignals, &pidtune::StopSignals::stopRequested, &window,
                          &QWidget::close);
         window.show();

@@ -3,6 +3,8 @@
 // answer, that Qt's own options still reach Qt, and that output lost on the way is no success.
 #include <QtTest>
 
+#include <csignal>
+
 #if defined(Q_OS_LINUX)
 #include <pty.h>
 #include <unistd.h>
@@ -93,6 +95,19 @@ void TestCommandLine::answers_data()
     QTest::newRow("monitor --version into a full disk")
         << monitor << QStringList {"--version"} << true << 1 << ""
         << "pidtune-monitor: cannot write the output: .+\n";
+    const QString monitorRefused = QStringLiteral(
+        "pidtune-monitor: %1\nTry 'pidtune-monitor --help' for more information.\n");
+    QTest::newRow("monitor without a port")
+        << monitor << QStringList() << false << 2 << "" << monitorRefused.arg("no port given.*");
+    QTest::newRow("monitor port and --pty")
+        << monitor << QStringList {"--pty", "/dev/ttyUSB0"} << false << 2 << ""
+        << monitorRefused.arg("give either a port or --pty, not both");
+    QTest::newRow("monitor two ports")
+        << monitor << QStringList {"/dev/ttyUSB0", "/dev/ttyUSB1"} << false << 2 << ""
+        << monitorRefused.arg("one port at a time.*");
+    QTest::newRow("monitor no such port")
+        << monitor << QStringList {"/dev/pidtune-none"} << false << 1 << ""
+        << "pidtune-monitor: cannot open /dev/pidtune-none: \\S.*\n";
     QTest::newRow("monitor --help into a full disk")
         << monitor << QStringList {"--help"} << true << 1 << ""
         << "pidtune-monitor: cannot write the output: .+\n";
@@ -136,8 +151,10 @@ void TestCommandLine::qtOptionsReachQt()
     QByteArray error;
     QVERIFY2(waitForError(pidtune, error, "current currentPath:"), error.constData());
     QCOMPARE(pidtune.state(), QProcess::Running);
-    pidtune.kill();
-    pidtune.waitForFinished(kTimeoutMs);
+    // Stopped by a signal, it closes its window and then ends as the signal's default would.
+    ::kill(pid_t(pidtune.processId()), SIGTERM);
+    QVERIFY(pidtune.waitForFinished(kTimeoutMs));
+    QCOMPARE(pidtune.exitStatus(), QProcess::CrashExit);
 }
 
 void TestCommandLine::monitorStopsWhenFramesCannotBeWritten()

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // pidtune-monitor as a process: on its own pseudo-terminal with the window sending, on a named
-// port with the test playing the device, its command line, and its value formatting.
+// port with the test playing the device; and its value formatting.
 #include "app/mainwindow.h"
 #include "frameformat.h"
 #include "pseudoterminal.h"
@@ -67,8 +67,6 @@ private slots:
     void printsWhatTheWindowSends();
     void watchesANamedPort_data();
     void watchesANamedPort();
-    void commandLine_data();
-    void commandLine();
     void shortestText_data();
     void shortestText();
 };
@@ -136,36 +134,6 @@ void MonitorTest::watchesANamedPort()
     QVERIFY(monitor.waitForFinished(10000));
     QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(monitor.exitCode(), exitCode);
-}
-
-void MonitorTest::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error"); // a regular expression for standard error
-    const QString usage = "\nTry 'pidtune-monitor --help' for more information\\.\n$";
-    // clang-format off
-    QTest::newRow("no port") << QStringList() << 2 << "^pidtune-monitor: no port given.*" + usage;
-    QTest::newRow("port and --pty") << QStringList {"--pty", "/dev/ttyUSB0"} << 2 << "^pidtune-monitor: give either.*" + usage;
-    QTest::newRow("two ports") << QStringList {"/dev/ttyUSB0", "/dev/ttyUSB1"} << 2 << "^pidtune-monitor: one port at a time.*" + usage;
-    QTest::newRow("unknown option") << QStringList {"--baud", "9600"} << 2 << "^pidtune-monitor: .*'baud'.*" + usage;
-    QTest::newRow("no such port") << QStringList {"/dev/pidtune-none"} << 1 << "^pidtune-monitor: cannot open /dev/pidtune-none: \\S";
-    QTest::newRow("--help") << QStringList {"--help"} << 0 << "^$";
-    // clang-format on
-}
-
-void MonitorTest::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, error);
-    QProcess monitor;
-    monitor.start(QStringLiteral(PIDTUNE_MONITOR), arguments);
-    QVERIFY(monitor.waitForFinished(10000));
-    QCOMPARE(monitor.exitCode(), exitCode);
-    const QString err = QString::fromLocal8Bit(monitor.readAllStandardError());
-    QVERIFY2(QRegularExpression(error).match(err).hasMatch(), qPrintable(err));
-    QCOMPARE(monitor.readAllStandardOutput().contains("--pty"), exitCode == 0);
 }
 
 void MonitorTest::shortestText_data()
