@@ -27,6 +27,7 @@ private slots:
     void openAppliesTheLineSettings();
     void openFailures();
     void aFullLineIsNotALostLine();
+    void waitingFramesKeepTheLatestValueInLineOrder();
     void releaseLetsGoOfEverything();
     void stopSignalsArriveThroughTheEventLoop();
 
@@ -81,6 +82,48 @@ void SerialLinkTest::aFullLineIsNotALostLine()
     QVERIFY(pidtune::isLineLost(*port, QSerialPort::ResourceError));
     QVERIFY(pidtune::isLineLost(*port, QSerialPort::ReadError));
     QVERIFY(!pidtune::isLineLost(*port, QSerialPort::TimeoutError));
+    port->close(); // Qt closes a port itself when it finds the device gone
+    QVERIFY(pidtune::isLineLost(*port, QSerialPort::ResourceError));
+}
+
+void SerialLinkTest::waitingFramesKeepTheLatestValueInLineOrder()
+{
+    using Outcome = pidtune::FrameOutbox::Outcome;
+    const auto frame = [](int identifier, float value) {
+        return pidtune::encodeParameterFrame(identifier, value);
+    };
+    const auto bytes = [](const pidtune::ParameterFrame &frame) {
+        return QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+    };
+    pidtune::FrameOutbox &outbox = pidtune::frameOutbox(*port);
+    QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
+    QCOMPARE(outbox.send(frame(1, 1.0f)), Outcome::Refused);
+    QVERIFY(!outbox.reason().isEmpty());
+    QVERIFY(pidtune::openLine(*port, QIODevice::ReadWrite).ok());
+    const qint64 filler = device->stopReading();
+    // The first frame goes alone; the others wait, one per identifier, a newer value taking
+    // the older one's place in the line.
+    for (const auto &[identifier, value] :
+         {std::pair {1, 1.0f}, {2, 2.0f}, {3, 3.0f}, {2, 4.0f}, {1, 5.0f}, {2, 6.0f}})
+        QCOMPARE(outbox.send(frame(identifier, value)), Outcome::Waiting);
+    QCOMPARE(outbox.waiting(), 4);
+    QCOMPARE(outbox.replaced(), 2);
+    device->resumeReading();
+    QTRY_COMPARE(device->received().size(), filler + 4 * 9);
+    QCOMPARE(device->takeReceived().mid(int(filler)),
+             bytes(frame(1, 1.0f)) + bytes(frame(2, 6.0f)) + bytes(frame(3, 3.0f))
+                 + bytes(frame(1, 5.0f)));
+    QTRY_COMPARE(outbox.waiting(), 0);
+    QCOMPARE(bytes(outbox.lastSent()), bytes(frame(1, 5.0f)));
+    QCOMPARE(outbox.replaced(), 0);
+
+    // A frame that waited alone counts as sent once the line takes it.
+    const qint64 more = device->stopReading();
+    QCOMPARE(outbox.send(frame(7, 7.0f)), Outcome::Waiting);
+    device->resumeReading();
+    QTRY_COMPARE(device->received().size(), more + 9);
+    QTRY_COMPARE(outbox.waiting(), 0);
+    QCOMPARE(bytes(outbox.lastSent()), bytes(frame(7, 7.0f)));
 }
 
 void SerialLinkTest::releaseLetsGoOfEverything()
@@ -110,12 +153,22 @@ void SerialLinkTest::releaseLetsGoOfEverything()
 
 void SerialLinkTest::stopSignalsArriveThroughTheEventLoop()
 {
-    pidtune::StopSignals stopSignals;
-    QSignalSpy stop(&stopSignals, &pidtune::StopSignals::stopRequested);
-    std::raise(SIGHUP);
-    QVERIFY(stop.wait(5000));
-    QCOMPARE(stop.at(0).at(0).toInt(), SIGHUP);
-    QCOMPARE(stopSignals.received(), SIGHUP);
+    {
+        pidtune::StopSignals stopSignals;
+        QSignalSpy stop(&stopSignals, &pidtune::StopSignals::stopRequested);
+        std::raise(SIGHUP);
+        QVERIFY(stop.wait(5000));
+        std::raise(SIGTERM);
+        QTRY_COMPARE(stop.size(), 2);
+        QCOMPARE(stop.at(0).at(0).toInt(), SIGHUP);
+        QCOMPARE(stop.at(1).at(0).toInt(), SIGTERM);
+        QCOMPARE(stopSignals.received(), SIGHUP); // the first one decides how the program ends
+    }
+    struct sigaction handling
+    {
+    };
+    QVERIFY(::sigaction(SIGTERM, nullptr, &handling) == 0);
+    QVERIFY(handling.sa_handler == SIG_DFL);
 }
 
 QTEST_GUILESS_MAIN(SerialLinkTest)

@@ -127,7 +127,8 @@ void WindowTest::formAndSlotTable()
     qunsetenv("PIDTUNE_EXTRA_PORTS");
     QCOMPARE(messages.filter(QRegularExpression(QStringLiteral("^[^0] "))), QStringList());
     const auto *ports = widget<QComboBox>(fresh, QStringLiteral("Port_Number_comboBox"));
-    QCOMPARE(ports->findText(device->slavePath()), ports->count() - 1); // last, and only once
+    QCOMPARE(ports->itemText(ports->count() - 1), device->slavePath()); // last, and only once
+    QCOMPARE(ports->findText(device->slavePath()), ports->count() - 1);
 
     QCOMPARE(fresh.windowTitle(), QStringLiteral("PID控制"));
     QVERIFY(!(fresh.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -298,6 +299,9 @@ void WindowTest::boxesHoldOneShortLineOfPlainText()
         QCOMPARE(field->document()->firstBlock().layout()->lineCount(), 1);
 
         // A page of digits is cut to what a box keeps, and the operator is told.
+        window->statusBar()->clearMessage();
+        field->setPlainText(QString(256, QLatin1Char('9')));
+        QCOMPARE(status(*window), QString());
         QGuiApplication::clipboard()->setText(QString(50000, QLatin1Char('9')));
         field->paste();
         QCOMPARE(field->toPlainText().size(), 256);
@@ -335,6 +339,9 @@ void WindowTest::deviceNotReading()
     QCOMPARE(device->takeReceived().mid(int(filler)), frame(1, 1) + frame(2, 3));
     QTRY_COMPARE(status(*window), sent(frame(2, 3)));
     QCOMPARE(buttonCaption(*window), QStringLiteral("关闭串口"));
+    pressOpenButton(*window); // nothing waiting: closing says nothing
+    QCOMPARE(status(*window), QString());
+    openPort(*window, device->slavePath());
 
     // Closing with a frame still waiting says it was not sent.
     device->stopReading();
@@ -416,7 +423,7 @@ void WindowTest::settingsFile_data()
 {
     QTest::addColumn<Settings>("settings");
     const QByteArray two = "[1_Data]\nType_Flag=1\nMin=-1\nMax=0.2\n[2_Data]\nType_Flag=7\n";
-    const QByteArray tooLong = "[3_Data]\nMin=" + QByteArray(300, '1') + "\nMax=1\n";
+    const QByteArray longest(256, '0'), tooLong = "[3_Data]\nMin=" + longest + "1\nMax=1\n";
     // clang-format off
     QTest::newRow("complete") << Settings {two, 1, {"1", "-1", "0.2"}, -100000, 20000, {}};
     QTest::newRow("identifier only") << Settings {two, 2, {"7", "", ""}, 0, 20000, {}};
@@ -424,6 +431,7 @@ void WindowTest::settingsFile_data()
     QTest::newRow("min above max") << Settings {"[4_Data]\nMin=5\nMax=1\n", 4, {"", "5", "1"}, 100000, 100000, {}};
     QTest::newRow("comma and markup") << Settings {"[6_Data]\nType_Flag=<b>7</b>\nMin=1,5\nMax=2\n", 6,
                                                    {"<b>7</b>", "", "2"}, 0, 200000, {}};
+    QTest::newRow("longest") << Settings {"[5_Data]\nMin=" + longest + "\nMax=1\n", 5, {"", QString::fromLatin1(longest), "1"}, 0, 100000, {}};
     QTest::newRow("too long") << Settings {tooLong, 3, {"", "", "1"}, 0, 100000,
                                            "Settings.ini 中 3_Data/Min 的值过长（超过 256 个字符），未填入"};
     QTest::newRow("unreadable") << Settings {"dir", 1, {"", "", ""}, 0, 20000, "无法读取 Settings.ini，通道未预填"};
