@@ -74,7 +74,7 @@ void ValuesTest::frameIdentifier_data()
     QTest::addColumn<int>("identifier"); // -1: no frame may be sent
     // clang-format off
     const std::pair<const char *, int> rows[] = {
-        {"0", 0}, {"255", 255}, {" 7\n", 7}, {"007", 7}, {"+9", 9}, {"256", -1}, {"-1", -1},
+        {"0", 0}, {"255", 255}, {" 7\n", 7}, {"010", 10}, {"+9", 9}, {"256", -1}, {"-1", -1},
         {"", -1}, {" ", -1}, {"+", -1}, {"7a", -1}, {"1.5", -1}, {"0x10", -1},
         {"4294967296", -1}, {"1 2", -1}};
     // clang-format on
