@@ -142,11 +142,14 @@ void WindowTest::formAndSlotTable()
         QCOMPARE(qMakePair(row.slider->minimum(), row.slider->maximum()), qMakePair(0, 20000));
         // The captions are numbered in creation order, not by channel.
         const int id = n == 1 ? 2 : 3 * n, max = n == 1 ? 4 : 3 * n - 1;
-        for (const auto &[number, text] :
-             {std::pair {id, "标识符:"}, {id + 1, "Min:"}, {max, "Max:"}}) {
+        const std::tuple<int, const char *, QTextEdit *> captions[]
+            = {{id, "标识符:", row.identifier}, {id + 1, "Min:", row.min}, {max, "Max:", row.max}};
+        for (const auto &[number, text, field] : captions) {
             const auto *caption = widget<QLabel>(fresh, QStringLiteral("label_%1").arg(number));
             QCOMPARE(caption->text(), QString::fromUtf8(text));
             QCOMPARE(caption->y(), row.slider->y());
+            // Each box right after its own caption.
+            QVERIFY(field->x() > caption->x() && field->x() < caption->x() + 60);
         }
     }
     // The method indices other programs rely on; a misspelt slot name would have warned above.
