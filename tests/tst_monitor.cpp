@@ -143,7 +143,7 @@ void MonitorTest::shortestText_data()
     const float inf = std::numeric_limits<float>::infinity();
     // clang-format off
     const std::pair<float, const char *> rows[] = {
-        {1.5f, "1.5"}, {0.69999f, "0.69999"}, {1e-05f, "1e-05"}, {1234567.0f, "1234567"},
+        {1.5f, "1.5"}, {0.69999f, "0.69999"}, {1e-05f, "1e-05"}, {1e6f, "1e+06"}, {1234567.0f, "1234567"},
         {1.0f / 3.0f, "0.33333334"}, {10490.4375f, "10490.4375"}, {-0.0f, "-0"}, {inf, "inf"},
         {std::numeric_limits<float>::quiet_NaN(), "nan"}};
     // clang-format on
