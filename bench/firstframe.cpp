@@ -6,6 +6,7 @@
 // which is when its first frame exists for the user. The same watch serves the pidtune program
 // itself, unchanged, and the windows it is compared with.
 #include "firstframe.h"
+#include "median.h"
 
 #include <QtCore>
 
@@ -54,13 +55,6 @@ struct Sample
     double rssMiB = 0;
     double pssMiB = 0;
 };
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 double msSince(Clock::time_point start)
 {

@@ -4,6 +4,7 @@
 // of the same size in the same binary. Figures only; nothing here passes or fails.
 #include "app/mainwindow.h"
 #include "firstframe.h"
+#include "median.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
@@ -28,13 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 double percentile(std::vector<double> values, double p)
 {

@@ -6,7 +6,6 @@
 #include "app/mainwindow.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
-#include "serial/parameterframe.h"
 #include "testwindow.h"
 
 #include <QtTest>
@@ -20,9 +19,7 @@ namespace {
 
 QByteArray frameForLabel(int identifier, const QLabel *label)
 {
-    const pidtune::ParameterFrame frame
-        = pidtune::encodeParameterFrame(identifier, label->text().trimmed().toFloat());
-    return QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+    return frameBytes(identifier, label->text().trimmed().toFloat());
 }
 
 // Frames missing at the end, and frames that differ, between what was meant and what came.

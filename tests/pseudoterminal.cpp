@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "pseudoterminal.h"
 
+#include "serial/parameterframe.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +14,12 @@
 #endif
 #include <termios.h>
 #include <unistd.h>
+
+QByteArray frameBytes(int identifier, float value)
+{
+    const pidtune::ParameterFrame frame = pidtune::encodeParameterFrame(identifier, value);
+    return QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
+}
 
 PseudoTerminal::PseudoTerminal()
 {

@@ -6,6 +6,9 @@
 
 struct termios;
 
+// The 9 bytes a device receives for this parameter.
+QByteArray frameBytes(int identifier, float value);
+
 // A pseudo-terminal pair in which the test plays the device: the program under test opens the
 // slave by its path, the test reads what arrived from the master, answers through it, stops
 // reading to play a device that takes nothing, or closes it to unplug the device. Reading and

@@ -41,12 +41,6 @@ QString frameLine(int identifier, float value, const char *text, int skipped)
         .arg(skipped);
 }
 
-QByteArray frame(int identifier, float value)
-{
-    const pidtune::ParameterFrame bytes = pidtune::encodeParameterFrame(identifier, value);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
-
 bool isRaw115200(const QString &path)
 {
     const int descriptor = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -119,9 +113,9 @@ void MonitorTest::watchesANamedPort()
 
     // Noise as a bench would produce it: 0D 0A must arrive untranslated; the last frame's 05 sits
     // where the noise 05 FA 06 05 has its size; the stream ends in noise and half a header.
-    device.send(QByteArray::fromHex("00 FF") + frame(3, 1.5f) + QByteArray::fromHex("0D 0A 05")
-                + frame(44, 0.69999f) + QByteArray::fromHex("05 FA 06 05") + frame(10, -0.0f)
-                + QByteArray::fromHex("00 05 FA"));
+    device.send(QByteArray::fromHex("00 FF") + frameBytes(3, 1.5f) + QByteArray::fromHex("0D 0A 05")
+                + frameBytes(44, 0.69999f) + QByteArray::fromHex("05 FA 06 05")
+                + frameBytes(10, -0.0f) + QByteArray::fromHex("00 05 FA"));
     QCOMPARE(nextLine(monitor), frameLine(3, 1.5f, "1.5", 2));
     QCOMPARE(nextLine(monitor), frameLine(44, 0.69999f, "0.69999", 3));
     QCOMPARE(nextLine(monitor), frameLine(10, -0.0f, "-0", 4));

@@ -92,9 +92,6 @@ void SerialLinkTest::waitingFramesKeepTheLatestValueInLineOrder()
     const auto frame = [](int identifier, float value) {
         return pidtune::encodeParameterFrame(identifier, value);
     };
-    const auto bytes = [](const pidtune::ParameterFrame &frame) {
-        return QByteArray(reinterpret_cast<const char *>(frame.data()), int(frame.size()));
-    };
     pidtune::FrameOutbox &outbox = pidtune::frameOutbox(*port);
     QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QSerialPort): device not open");
     QCOMPARE(outbox.send(frame(1, 1.0f)), Outcome::Refused);
@@ -111,10 +108,9 @@ void SerialLinkTest::waitingFramesKeepTheLatestValueInLineOrder()
     device->resumeReading();
     QTRY_COMPARE(device->received().size(), filler + 4 * 9);
     QCOMPARE(device->takeReceived().mid(int(filler)),
-             bytes(frame(1, 1.0f)) + bytes(frame(2, 6.0f)) + bytes(frame(3, 3.0f))
-                 + bytes(frame(1, 5.0f)));
+             frameBytes(1, 1.0f) + frameBytes(2, 6.0f) + frameBytes(3, 3.0f) + frameBytes(1, 5.0f));
     QTRY_COMPARE(outbox.waiting(), 0);
-    QCOMPARE(bytes(outbox.lastSent()), bytes(frame(1, 5.0f)));
+    QCOMPARE(pidtune::frameToHex(outbox.lastSent()), pidtune::frameToHex(frame(1, 5.0f)));
     QCOMPARE(outbox.replaced(), 0);
 
     // A frame that waited alone counts as sent once the line takes it.
@@ -123,7 +119,7 @@ void SerialLinkTest::waitingFramesKeepTheLatestValueInLineOrder()
     device->resumeReading();
     QTRY_COMPARE(device->received().size(), more + 9);
     QTRY_COMPARE(outbox.waiting(), 0);
-    QCOMPARE(bytes(outbox.lastSent()), bytes(frame(7, 7.0f)));
+    QCOMPARE(pidtune::frameToHex(outbox.lastSent()), pidtune::frameToHex(frame(7, 7.0f)));
 }
 
 void SerialLinkTest::releaseLetsGoOfEverything()

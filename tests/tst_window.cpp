@@ -3,7 +3,6 @@
 // pseudo-terminal: what the window shows and what the device gets.
 #include "app/mainwindow.h"
 #include "pseudoterminal.h"
-#include "serial/parameterframe.h"
 #include "serial/stopsignals.h"
 #include "testwindow.h"
 
@@ -16,12 +15,6 @@
 using namespace testwindow;
 
 namespace {
-
-QByteArray frame(int identifier, float value)
-{
-    const pidtune::ParameterFrame bytes = pidtune::encodeParameterFrame(identifier, value);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
 
 QString sent(const QByteArray &frame)
 {
@@ -241,7 +234,7 @@ void WindowTest::releaseSendsNothing()
         openPort(*window, device->slavePath());
     setUpChannel(*window, 6, "6", "0", "1");
     pressAndRelease(channel(*window, 6).slider);
-    QTRY_COMPARE(device->received(), frame(6, 0));
+    QTRY_COMPARE(device->received(), frameBytes(6, 0));
 }
 
 void WindowTest::rangeFollowsBothBoxes_data()
@@ -279,7 +272,8 @@ void WindowTest::rangeFollowsBothBoxes()
     dragToEnd(row.slider, false);
     dragToEnd(row.slider, true);
     QTRY_COMPARE(device->received(),
-                 frame(1, range.minimum / 100000.0f) + frame(1, range.maximum / 100000.0f));
+                 frameBytes(1, range.minimum / 100000.0f)
+                     + frameBytes(1, range.maximum / 100000.0f));
 }
 
 void WindowTest::boxesHoldOneShortLineOfPlainText()
@@ -339,8 +333,8 @@ void WindowTest::deviceNotReading()
     }
     device->resumeReading();
     QTRY_COMPARE(device->received().size(), filler + 18);
-    QCOMPARE(device->takeReceived().mid(int(filler)), frame(1, 1) + frame(2, 3));
-    QTRY_COMPARE(status(*window), sent(frame(2, 3)));
+    QCOMPARE(device->takeReceived().mid(int(filler)), frameBytes(1, 1) + frameBytes(2, 3));
+    QTRY_COMPARE(status(*window), sent(frameBytes(2, 3)));
     QCOMPARE(buttonCaption(*window), QStringLiteral("关闭串口"));
     pressOpenButton(*window); // nothing waiting: closing says nothing
     QCOMPARE(status(*window), QString());
