@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "mainwindow.h"
 
-#include "serial/seriallink.h"
-#include "ui/channelvalues.h"
+#include "ui/channelpanel.h"
 #include "ui/mainwindowform.h"
 #include "ui/startupsettings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QStatusBar>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindowForm)
 {
     ui->setupUi(this);
+    channels = std::make_unique<pidtune::ChannelPanel>(*ui);
 
     // The panel is laid out by absolute geometry, so it must keep the form's size.
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
@@ -23,28 +24,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
     qDebug() << "current applicationDirPath: " << QCoreApplication::applicationDirPath();
     qDebug() << "current currentPath: " << QDir::currentPath();
 
-    fillPortSelector();
-    watchChannelInput();
+    ui->Port_Number_comboBox->addItems(pidtune::availablePortNames());
 
-    const pidtune::StartupSettingsReport settings = pidtune::loadStartupSettings(*ui);
-    if (settings.unreadable) {
-        qWarning() << "Settings.ini cannot be read:"
-                   << QDir::current().filePath(QStringLiteral("Settings.ini"));
-        showFailure(tr("无法读取 Settings.ini，通道未预填"));
-    } else if (!settings.tooLong.isEmpty()) {
-        qWarning() << "Settings.ini: values longer than" << pidtune::kMaxFieldLength
-                   << "characters left out:" << settings.tooLong.join(QStringLiteral(", "));
-        showFailure(tr("Settings.ini 中 %1 的值过长（超过 %2 个字符），未填入")
-                        .arg(settings.tooLong.join(QStringLiteral("、")))
-                        .arg(pidtune::kMaxFieldLength));
-    }
+    // What the slots set in motion reaches the operator and the device from here.
+    QStatusBar *const bar = statusBar();
+    connect(channels.get(), &pidtune::ChannelPanel::failed, bar,
+            [bar](const QString &text) { bar->showMessage(text); });
+    connect(channels.get(), &pidtune::ChannelPanel::released, &serial,
+            &pidtune::PortConnection::send);
+    connect(&serial, &pidtune::PortConnection::status, bar, &QStatusBar::showMessage);
+    connect(&serial, &pidtune::PortConnection::dataArrived, this, &MainWindow::Read_Data);
+    connect(&serial, &pidtune::PortConnection::openChanged, this,
+            [this](bool open) { ui->openButton->setText(open ? tr("关闭串口") : tr("打开串口")); });
+
+    const QString settingsProblem = pidtune::loadStartupSettings(*ui);
+    if (!settingsProblem.isEmpty())
+        bar->showMessage(settingsProblem);
 }
 
 MainWindow::~MainWindow()
 {
-    if (serialPort) {
-        pidtune::releaseLine(*serialPort, this);
-        delete serialPort;
-    }
     delete ui;
 }

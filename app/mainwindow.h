@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "serial/portconnection.h"
+
 #include <QMainWindow>
 #include <QSerialPort>
 
+#include <memory>
+
 class MainWindowForm;
-class QTextEdit;
 
 namespace pidtune {
-class FrameOutbox;
+class ChannelPanel;
 }
 
 class MainWindow : public QMainWindow
@@ -47,23 +50,9 @@ private slots:
     void on_data_6_Max_TextEdit_textChanged();
 
 private:
-    // Channel controls (ui/channelcontrols.cpp).
-    void applyRange(int channel);
-    void releaseChannel(int channel);
-    void watchChannelInput();
-    void keepFieldShort(QTextEdit *field);
-
-    // The serial connection (serial/serialconnection.cpp).
-    void fillPortSelector();
-    void openPort();
-    void closePort();
-    void handlePortError(QSerialPort *port, QSerialPort::SerialPortError error);
-    int releasePort();
-    void sendFrame(int identifier, float value);
-    void showSendState(const pidtune::FrameOutbox &outbox);
-
-    void showFailure(const QString &message);
-
     MainWindowForm *ui;
     QSerialPort *serialPort = nullptr; // owned by this window while not null
+    // The behaviour behind the slots; the slots hand each action to one of them.
+    pidtune::PortConnection serial {serialPort};
+    std::unique_ptr<pidtune::ChannelPanel> channels;
 };
