@@ -5,10 +5,13 @@
 #include "ui/mainwindowform.h"
 #include "ui/startupsettings.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QStatusBar>
+#include <QStyle>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindowForm)
 {
@@ -24,7 +27,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
     qDebug() << "current applicationDirPath: " << QCoreApplication::applicationDirPath();
     qDebug() << "current currentPath: " << QDir::currentPath();
 
-    ui->Port_Number_comboBox->addItems(pidtune::availablePortNames());
+    QComboBox *const ports = ui->Port_Number_comboBox;
+    ports->addItems(pidtune::availablePortNames());
+    // The closed box keeps the form's width; its list is as wide as the longest name in it, with
+    // room for a scroll bar and the item's margins.
+    const QFontMetrics metrics = ports->view()->fontMetrics();
+    int widest = 0;
+    for (int i = 0; i < ports->count(); ++i)
+        widest = qMax(widest, metrics.horizontalAdvance(ports->itemText(i)));
+    ports->view()->setMinimumWidth(widest + 2 * metrics.averageCharWidth()
+                                   + ports->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
     // What the slots set in motion reaches the operator and the device from here.
     QStatusBar *const bar = statusBar();

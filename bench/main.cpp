@@ -258,8 +258,8 @@ int main(int argc, char *argv[])
     const double boundNs = nanosecondsPerCall(
         [&](int i) {
             sink = sink
-                + std::uint8_t(pidtune::boundFromText(i % 2 ? QStringLiteral("0.7")
-                                                            : QStringLiteral("21474.8")));
+                + std::uint8_t(*pidtune::boundFromText(i % 2 ? QStringLiteral("0.7")
+                                                             : QStringLiteral("21474.8")));
         },
         500000);
 

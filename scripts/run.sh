@@ -14,6 +14,10 @@ ensure_packages $(build_packages) "${runtime[@]}"
 ensure_cjk_font
 build
 
+# pidtune answers these without a display.
+for argument in "$@"; do
+    case "$argument" in -h|--help|--help-all|-v|--version) exec "$PIDTUNE_BUILD_DIR/pidtune" "$@" ;; esac
+done
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     say "no display to open the window on."
     say "Run it from a terminal inside your desktop session, or over SSH with X forwarding (ssh -X),"

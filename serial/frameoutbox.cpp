@@ -5,11 +5,27 @@
 
 #include <algorithm>
 
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace pidtune {
+
+namespace {
+
+// How soon a line that took nothing is tried again: far below what an operator notices, far
+// above what would keep a processor busy.
+constexpr int kRetryMs = 10;
+
+} // namespace
 
 FrameOutbox::FrameOutbox(QSerialPort &port) : QObject(&port), port(port)
 {
     connect(&port, &QSerialPort::bytesWritten, this, &FrameOutbox::resume);
+    retry.setInterval(kRetryMs);
+    connect(&retry, &QTimer::timeout, this, &FrameOutbox::resume);
+    connect(&port, &QIODevice::aboutToClose, &retry, &QTimer::stop);
 }
 
 FrameOutbox::Outcome FrameOutbox::send(const ParameterFrame &frame)
@@ -30,8 +46,32 @@ FrameOutbox::Outcome FrameOutbox::send(const ParameterFrame &frame)
 
 FrameOutbox::Outcome FrameOutbox::write(const ParameterFrame &frame)
 {
-    const qint64 size = qint64(frame.size());
-    if (port.write(reinterpret_cast<const char *>(frame.data()), size) != size) {
+    const auto *bytes = reinterpret_cast<const char *>(frame.data());
+    qint64 size = qint64(frame.size());
+#if defined(Q_OS_UNIX)
+    // Straight to the driver: what it does not take stays ours, so a frame of which it took
+    // nothing can still be replaced by a newer value. Once in the port's buffer it could not.
+    if (port.isOpen() && port.bytesToWrite() == 0) {
+        const ssize_t taken = ::write(int(port.handle()), bytes, std::size_t(size));
+        if (taken == size) {
+            last = frame;
+            return Outcome::Sent;
+        }
+        if (taken == 0 || (taken < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+            queue.push_front(frame);
+            retry.start();
+            return Outcome::Waiting;
+        }
+        if (taken > 0) {
+            partial = true;
+            partialFrame = frame;
+            bytes += taken;
+            size -= taken;
+        }
+        // Otherwise the port writes it and reports what is wrong with the line its own way.
+    }
+#endif
+    if (port.write(bytes, size) != size) {
         failure = port.errorString();
         return Outcome::Refused;
     }
@@ -41,10 +81,11 @@ FrameOutbox::Outcome FrameOutbox::write(const ParameterFrame &frame)
     if (!port.isOpen())
         return Outcome::LineLost;
     if (port.bytesToWrite() > 0) {
-        inFlight = true;
-        inFlightFrame = frame;
+        partial = true;
+        partialFrame = frame;
         return Outcome::Waiting;
     }
+    partial = false;
     last = frame;
     return Outcome::Sent;
 }
@@ -53,11 +94,13 @@ void FrameOutbox::resume()
 {
     if (port.bytesToWrite() > 0)
         return;
-    if (inFlight) {
-        inFlight = false;
-        last = inFlightFrame;
+    const int before = waiting();
+    if (partial) {
+        partial = false;
+        last = partialFrame;
     }
-    while (!queue.empty()) {
+    retry.stop();
+    while (!queue.empty() && !retry.isActive()) {
         const ParameterFrame next = queue.front();
         queue.pop_front();
         if (write(next) != Outcome::Sent)
@@ -65,7 +108,8 @@ void FrameOutbox::resume()
     }
     if (waiting() == 0)
         replacedCount = 0;
-    emit progressed();
+    if (waiting() != before)
+        emit progressed();
 }
 
 FrameOutbox &frameOutbox(QSerialPort &port)

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
@@ -16,7 +17,8 @@ namespace pidtune {
 // taken all of its bytes; until then it waits here. A device that stops reading must not make
 // the program hold more and more frames nor throw them away unseen, and for tuning only the
 // latest value of each parameter matters: so at most one frame per identifier waits, a newer
-// one replacing the older in its place in the line, and the replacements are counted.
+// one replacing the older in its place in the line, and the replacements are counted. Only a
+// frame partly on the wire is beyond replacing: its remaining bytes must follow as they are.
 class FrameOutbox : public QObject
 {
     Q_OBJECT
@@ -35,7 +37,7 @@ public:
     Outcome send(const ParameterFrame &frame);
 
     // Frames not yet wholly taken by the operating system, the one partly written included.
-    int waiting() const { return int(queue.size()) + (inFlight ? 1 : 0); }
+    int waiting() const { return int(queue.size()) + (partial ? 1 : 0); }
     // Waiting frames that a newer frame of the same identifier replaced since the line was last
     // clear.
     int replaced() const { return replacedCount; }
@@ -51,9 +53,10 @@ private:
     void resume();
 
     QSerialPort &port;
-    std::deque<ParameterFrame> queue;
-    bool inFlight = false; // a frame is in the port's buffer, partly written
-    ParameterFrame inFlightFrame {};
+    std::deque<ParameterFrame> queue; // none of their bytes taken yet
+    bool partial = false; // the rest of a frame is in the port's buffer
+    ParameterFrame partialFrame {};
+    QTimer retry; // tries the line again while frames wait with nothing in the port's buffer
     ParameterFrame last {};
     int replacedCount = 0;
     QString failure;

@@ -6,6 +6,8 @@
 #include <QFile>
 
 #if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <csignal>
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -30,6 +32,32 @@ bool mayOpenDevice(const QSerialPort &port)
 #endif
 }
 
+#if defined(Q_OS_UNIX)
+// Serial terminals on Unix mark a port they hold with a lock file, LCK..<name>, that names their
+// process in ASCII (the UUCP convention: "      1234\n"). Qt reads only its own form of lock
+// and would take such a file for a stale one, replace it and delete it on closing while its
+// holder still runs. So a lock naming a live process other than ours refuses the port, and is
+// never touched. Returns the lock's path and holder, or an empty path.
+std::pair<QString, qint64> liveLock(const QSerialPort &port)
+{
+    const QString name = QStringLiteral("LCK..")
+        + QString(port.portName()).replace(QLatin1Char('/'), QLatin1Char('_'));
+    // Where Qt and the terminals put their locks.
+    for (const char *folder : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
+                               "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
+        QFile lock(QLatin1String(folder) + QLatin1Char('/') + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        bool ok = false;
+        const qint64 holder = lock.readLine(64).trimmed().toLongLong(&ok);
+        if (ok && holder > 0 && holder != ::getpid()
+            && (::kill(pid_t(holder), 0) == 0 || errno == EPERM))
+            return {lock.fileName(), holder};
+    }
+    return {};
+}
+#endif
+
 OpenFailure classify(const QSerialPort &port)
 {
     switch (port.error()) {
@@ -53,6 +81,11 @@ bool applyLineSettings(QSerialPort &port)
 
 OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode)
 {
+#if defined(Q_OS_UNIX)
+    if (const auto [lock, holder] = liveLock(port); !lock.isEmpty())
+        return {OpenFailure::InUse,
+                QStringLiteral("locked by process %1 in %2").arg(holder).arg(lock)};
+#endif
     if (!port.open(mode))
         return {classify(port), port.errorString()};
     if (!applyLineSettings(port)) {

@@ -26,24 +26,27 @@ private slots:
 void ValuesTest::boundFromText_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("bound");
+    QTest::addColumn<int>("bound"); // intMin + 1: the box cannot be read
+    const int unreadable = intMin + 1;
     // Single precision holds 0.7 as 0.699999988; the exact product truncates to 69999.
     // clang-format off
     const std::pair<const char *, int> rows[] = {
         {"1.5", 150000}, {"0.2", 20000}, {"0.7", 69999}, {"0.01", 999}, {"-0.7", -69999},
-        {"1e3", 100000000}, {"0.00001", 0}, {"", 0}, {"abc", 0}, {"-", 0}, {"1,5", 0},
-        {" 2.5\n", 250000}, {"21474.8", 2147480078}, {"21475", intMax}, {"-21475", intMin},
-        {"1e30", intMax}, {"-inf", intMin}, {"nan", 0}};
+        {"1e3", 100000000}, {"0.00001", 0}, {"", 0}, {" ", 0}, {"-", 0}, {" 2.5\n", 250000},
+        {"21474.8", 2147480078}, {"21475", intMax}, {"-21475", intMin}, {"1e30", intMax},
+        {"-1e39", intMin}, {"abc", unreadable}, {"0,5", unreadable}, {"1e", unreadable},
+        {"nan", unreadable}, {"-inf", unreadable}, {"٣", unreadable},
+        {"１０", unreadable}};
     // clang-format on
     for (const auto &[text, bound] : rows)
-        QTest::newRow(text) << QString::fromLatin1(text) << bound;
+        QTest::newRow(text) << QString::fromUtf8(text) << bound;
 }
 
 void ValuesTest::boundFromText()
 {
     QFETCH(QString, text);
     QFETCH(int, bound);
-    QCOMPARE(pidtune::boundFromText(text), bound);
+    QCOMPARE(pidtune::boundFromText(text).value_or(intMin + 1), bound);
 }
 
 void ValuesTest::valueText_data()

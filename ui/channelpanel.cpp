@@ -29,8 +29,9 @@ void ChannelPanel::applyRange(int channel)
     // Both ends from both boxes on every edit: setting only the edited end would keep a pull
     // that an intermediate text (the "1" while typing "15") made on the other end.
     const ChannelWidgets &row = rows[channel - 1];
-    row.slider->setMinimum(boundFromText(row.min->toPlainText()));
-    row.slider->setMaximum(boundFromText(row.max->toPlainText()));
+    // A box that cannot be read holds the slider at 0 there until it can; releases are refused.
+    row.slider->setMinimum(boundFromText(row.min->toPlainText()).value_or(0));
+    row.slider->setMaximum(boundFromText(row.max->toPlainText()).value_or(0));
 }
 
 void ChannelPanel::release(int channel)
@@ -38,6 +39,12 @@ void ChannelPanel::release(int channel)
     const ChannelWidgets &row = rows[channel - 1];
     if (!row.enable->isChecked() || row.identifier->toPlainText().isEmpty())
         return;
+    // The slider stands in for an unreadable box at 0: its value would be one the operator
+    // never entered.
+    if (const QString unreadable = unreadableBox(channel); !unreadable.isEmpty()) {
+        emit failed(unreadable);
+        return;
+    }
 
     row.value->setText(valueText(row.slider->value()));
 
@@ -55,11 +62,29 @@ bool ChannelPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::MouseButtonPress) {
         for (int channel = 1; channel <= kChannelCount; ++channel) {
             const QSlider *slider = rows[channel - 1].slider;
-            if (slider == watched && slider->minimum() == slider->maximum())
-                emit failed(tr("通道 %1 的 Min 不小于 Max，滑块无法拖动，参数未发送").arg(channel));
+            if (slider != watched || slider->minimum() != slider->maximum())
+                continue;
+            // An unreadable box also pins the slider; the operator must look there first.
+            const QString unreadable = unreadableBox(channel);
+            emit failed(
+                !unreadable.isEmpty()
+                    ? unreadable
+                    : tr("通道 %1 的 Min 不小于 Max，滑块无法拖动，参数未发送").arg(channel));
         }
     }
     return false;
+}
+
+QString ChannelPanel::unreadableBox(int channel) const
+{
+    const ChannelWidgets &row = rows[channel - 1];
+    for (const auto &[box, name] : {std::pair {row.min, "Min"}, {row.max, "Max"}}) {
+        if (!boundFromText(box->toPlainText()))
+            return tr("通道 %1 的 %2 不是有效的数字，参数未发送")
+                .arg(channel)
+                .arg(QLatin1String(name));
+    }
+    return QString();
 }
 
 void ChannelPanel::keepFieldShort(QTextEdit *field)

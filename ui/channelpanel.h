@@ -36,6 +36,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Why a release of this channel must not send: a Min or Max box holds text but no number.
+    QString unreadableBox(int channel) const;
     void keepFieldShort(QTextEdit *field);
 
     std::array<ChannelWidgets, kChannelCount> rows;

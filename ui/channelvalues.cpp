@@ -7,13 +7,21 @@
 
 namespace pidtune {
 
-int boundFromText(const QString &text)
+std::optional<int> boundFromText(const QString &text)
 {
-    // A float has 24 significant bits and 100000 needs 17, so the double product is exact: the
-    // truncation sees 0.7f as 69999.998..., as the operator's single-precision entry really is.
-    const double product = double(text.toFloat()) * kSliderScale;
-    if (std::isnan(product))
+    const QString entry = text.trimmed();
+    if (entry.isEmpty() || entry == QLatin1String("-") || entry == QLatin1String("+"))
         return 0;
+    bool ok = false;
+    const double entered = entry.toDouble(&ok);
+    if (!ok || !std::isfinite(entered))
+        return std::nullopt;
+    // The entry is taken in single precision, as the device will hold it. A float has 24
+    // significant bits and 100000 needs 17, so the double product is exact: the truncation sees
+    // 0.7f as 69999.998..., as the operator's entry really is. An entry beyond a float's range
+    // (converting it would be undefined) is simply far beyond the slider's.
+    const bool fitsFloat = std::fabs(entered) <= std::numeric_limits<float>::max();
+    const double product = (fitsFloat ? double(float(entered)) : entered) * kSliderScale;
     // Converting a double outside the int range is undefined behaviour; saturate instead.
     if (product >= 2147483648.0)
         return std::numeric_limits<int>::max();

@@ -16,7 +16,10 @@ constexpr int kMaxFieldLength = 256;
 
 // Min/Max field text to a slider bound: the entry as single precision, times 100000 exactly,
 // truncated toward zero and held inside the int range ("0.7" gives 69999, "1e9" gives INT_MAX).
-int boundFromText(const QString &text);
+// An empty box, and the lone sign that starts a number being typed, stand for 0. A text that
+// holds no finite number ("0,5", "nan", digits of another script) gives nothing: the box cannot
+// be read, and no value may be taken from its slider.
+std::optional<int> boundFromText(const QString &text);
 
 // Slider position to the value label's text: 6 significant digits, right-aligned in 10 characters.
 QString valueText(int position);

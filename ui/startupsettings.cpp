@@ -8,10 +8,27 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 namespace pidtune {
+
+namespace {
+
+// The INI reader takes UTF-8 and the system's 8-bit code page. A file saved as UTF-16 or UTF-32
+// (as some Windows editors do) reads as no keys at all; its byte order mark or the zero bytes
+// of its ASCII characters give it away.
+bool isEightBitText(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // unreadable files are told apart before
+    const QByteArray start = file.read(64 * 1024);
+    return !start.startsWith("\xFF\xFE") && !start.startsWith("\xFE\xFF") && !start.contains('\0');
+}
+
+} // namespace
 
 QString loadStartupSettings(MainWindowForm &form)
 {
@@ -23,6 +40,12 @@ QString loadStartupSettings(MainWindowForm &form)
         && (!file.isFile() || !file.isReadable() || settings.status() == QSettings::AccessError)) {
         qWarning() << "Settings.ini cannot be read:" << QDir::current().filePath(fileName);
         return QCoreApplication::translate("MainWindow", "无法读取 Settings.ini，通道未预填");
+    }
+    if (file.exists() && !isEightBitText(fileName)) {
+        qWarning() << "Settings.ini is not UTF-8 or ANSI text and was not read:"
+                   << QDir::current().filePath(fileName);
+        return QCoreApplication::translate("MainWindow",
+                                           "Settings.ini 不是 UTF-8 或 ANSI 文本，未读取");
     }
     QStringList tooLong; // keys whose value was longer than a box keeps, left out
     for (int channel = 1; channel <= kChannelCount; ++channel) {
