@@ -35,7 +35,11 @@ static int pidtune_frame_buffer_fits(const pidtune_frame_decoder *decoder)
 
 void pidtune_frame_decoder_init(pidtune_frame_decoder *decoder)
 {
-    memset(decoder, 0, sizeof *decoder);
+    /* Field by field: firmware linked without a C library may have no memset. The buffer is
+     * read only up to length. */
+    decoder->frames = 0;
+    decoder->skipped = 0;
+    decoder->length = 0;
 }
 
 int pidtune_frame_decoder_feed(pidtune_frame_decoder *decoder, uint8_t byte, pidtune_frame *out)
@@ -50,9 +54,12 @@ int pidtune_frame_decoder_feed(pidtune_frame_decoder *decoder, uint8_t byte, pid
      * 05 FA 06 ..., or a header where the identifier was expected): drop one byte at a time
      * until what is left fits again, or nothing is left. */
     while (decoder->length > 0 && !pidtune_frame_buffer_fits(decoder)) {
-        for (i = 1; i < decoder->length; ++i)
-            decoder->buffer[i - 1] = decoder->buffer[i];
+        /* Through a copy, with memcpy: a byte-moving loop here is what compilers turn into a
+         * call of memmove, which firmware linked without a C library may not have. */
+        uint8_t rest[PIDTUNE_FRAME_SIZE];
         --decoder->length;
+        memcpy(rest, decoder->buffer + 1, decoder->length);
+        memcpy(decoder->buffer, rest, decoder->length);
         ++decoder->skipped;
     }
 
