@@ -72,13 +72,13 @@ void ChannelPanelTest::release_data()
     const int intMin = std::numeric_limits<int>::min();
     const QString notANumber = QStringLiteral("通道 %1 的 %2 不是有效的数字，参数未发送");
     // clang-format off
-    QTest::newRow("1.5") << Release {1, "3", "-30000", "30000", 150000, "       1.5", 3, 1.5f, ""};
+    QTest::newRow("1.5") << Release {1, "3", "-3", "3", 150000, "       1.5", 3, 1.5f, ""};
     QTest::newRow("0.69999") << Release {2, "44", "0", "0.7", 70000, "   0.69999", 44, 0.69999f, ""};
     QTest::newRow("12.3457") << Release {3, "255", "-1", "20", 1234567, "   12.3457", 255, 12.3457f, ""};
     QTest::newRow("-1.5") << Release {4, "0", "-2", "", -150000, "      -1.5", 0, -1.5f, ""};
     QTest::newRow("0") << Release {5, "7\n", "-", "1", 0, "         0", 7, 0.0f, ""};
     QTest::newRow("1e-05") << Release {6, " 1", "", "1", 1, "     1e-05", 1, 1e-05f, ""};
-    QTest::newRow("INT_MIN") << Release {1, "1", "-30000", "0", intMin, "  -21474.8", 1, -21474.8f, ""};
+    QTest::newRow("INT_MIN") << Release {1, "1", "-30000", "-1", intMin, "  -21474.8", 1, -21474.8f, ""};
     QTest::newRow("not enabled") << Release {1, "1", "0", "1", 1, "", -1, 0, ""};
     QTest::newRow("no identifier") << Release {2, "", "0", "1", 1, "", -1, 0, ""};
     QTest::newRow("identifier 256") << Release {3, "256", "0", "1", 50000, "       0.5", -1, 0,
@@ -87,6 +87,8 @@ void ChannelPanelTest::release_data()
     QTest::newRow("Min nan") << Release {5, "4", "nan", "10", 1, "", -1, 0, notANumber.arg(5).arg("Min")};
     QTest::newRow("Max -inf") << Release {6, "4", "-10", "-inf", 1, "", -1, 0, notANumber.arg(6).arg("Max")};
     QTest::newRow("Max 1,5 pins the slider") << Release {1, "4", "0", "1,5", 0, "", -1, 0, notANumber.arg(1).arg("Max")};
+    QTest::newRow("too wide for a slider") << Release {2, "2", "-30000", "0", 0, "", -1, 0,
+                                                       "通道 2 的 Min 与 Max 相差超过 21474.8，滑块无法拖动，参数未发送"};
     QTest::newRow("Min equals Max") << Release {5, "5", "0.5", "0.5", 0, "", -1, 0,
                                                 "通道 5 的 Min 不小于 Max，滑块无法拖动，参数未发送"};
     // clang-format on

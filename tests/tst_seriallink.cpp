@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <optional>
 #include <termios.h>
 
 using pidtune::OpenFailure;

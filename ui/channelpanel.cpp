@@ -11,6 +11,9 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <limits>
+#include <tuple>
+
 namespace pidtune {
 
 ChannelPanel::ChannelPanel(const MainWindowForm &form, QObject *parent) : QObject(parent)
@@ -30,8 +33,14 @@ void ChannelPanel::applyRange(int channel)
     // that an intermediate text (the "1" while typing "15") made on the other end.
     const ChannelWidgets &row = rows[channel - 1];
     // A box that cannot be read holds the slider at 0 there until it can; releases are refused.
-    row.slider->setMinimum(boundFromText(row.min->toPlainText()).value_or(0));
-    row.slider->setMaximum(boundFromText(row.max->toPlainText()).value_or(0));
+    const int minimum = boundFromText(row.min->toPlainText()).value_or(0);
+    const int maximum = boundFromText(row.max->toPlainText()).value_or(0);
+    if (!sliderSpanFits(minimum, maximum)) {
+        row.slider->setRange(0, 0);
+        return;
+    }
+    row.slider->setMinimum(minimum);
+    row.slider->setMaximum(maximum);
 }
 
 void ChannelPanel::release(int channel)
@@ -39,10 +48,10 @@ void ChannelPanel::release(int channel)
     const ChannelWidgets &row = rows[channel - 1];
     if (!row.enable->isChecked() || row.identifier->toPlainText().isEmpty())
         return;
-    // The slider stands in for an unreadable box at 0: its value would be one the operator
-    // never entered.
-    if (const QString unreadable = unreadableBox(channel); !unreadable.isEmpty()) {
-        emit failed(unreadable);
+    // The slider stands in for an unreadable box at 0, and is pinned at 0 for a range it cannot
+    // hold: its value would be one the operator never chose.
+    if (const QString refused = refusal(channel); !refused.isEmpty()) {
+        emit failed(refused);
         return;
     }
 
@@ -64,26 +73,33 @@ bool ChannelPanel::eventFilter(QObject *watched, QEvent *event)
             const QSlider *slider = rows[channel - 1].slider;
             if (slider != watched || slider->minimum() != slider->maximum())
                 continue;
-            // An unreadable box also pins the slider; the operator must look there first.
-            const QString unreadable = unreadableBox(channel);
+            // An unreadable box or a range too wide also pins the slider; say which.
+            const QString refused = refusal(channel);
             emit failed(
-                !unreadable.isEmpty()
-                    ? unreadable
+                !refused.isEmpty()
+                    ? refused
                     : tr("通道 %1 的 Min 不小于 Max，滑块无法拖动，参数未发送").arg(channel));
         }
     }
     return false;
 }
 
-QString ChannelPanel::unreadableBox(int channel) const
+QString ChannelPanel::refusal(int channel) const
 {
     const ChannelWidgets &row = rows[channel - 1];
-    for (const auto &[box, name] : {std::pair {row.min, "Min"}, {row.max, "Max"}}) {
-        if (!boundFromText(box->toPlainText()))
+    std::optional<int> bounds[2];
+    for (const auto &[box, name, bound] :
+         {std::tuple {row.min, "Min", &bounds[0]}, {row.max, "Max", &bounds[1]}}) {
+        *bound = boundFromText(box->toPlainText());
+        if (!*bound)
             return tr("通道 %1 的 %2 不是有效的数字，参数未发送")
                 .arg(channel)
                 .arg(QLatin1String(name));
     }
+    if (!sliderSpanFits(*bounds[0], *bounds[1]))
+        return tr("通道 %1 的 Min 与 Max 相差超过 %2，滑块无法拖动，参数未发送")
+            .arg(channel)
+            .arg(valueText(std::numeric_limits<int>::max()).trimmed());
     return QString();
 }
 

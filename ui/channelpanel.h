@@ -36,8 +36,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Why a release of this channel must not send: a Min or Max box holds text but no number.
-    QString unreadableBox(int channel) const;
+    // Why a release of this channel must not send: a Min or Max box holds text but no number,
+    // or the two are further apart than a slider can hold. Empty when it may.
+    QString refusal(int channel) const;
     void keepFieldShort(QTextEdit *field);
 
     std::array<ChannelWidgets, kChannelCount> rows;

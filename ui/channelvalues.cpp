@@ -30,6 +30,11 @@ std::optional<int> boundFromText(const QString &text)
     return static_cast<int>(product);
 }
 
+bool sliderSpanFits(int minimum, int maximum)
+{
+    return qint64(maximum) - minimum <= std::numeric_limits<int>::max();
+}
+
 QString valueText(int position)
 {
     constexpr int width = 10;

@@ -21,6 +21,11 @@ constexpr int kMaxFieldLength = 256;
 // be read, and no value may be taken from its slider.
 std::optional<int> boundFromText(const QString &text);
 
+// Whether a slider can span these bounds: Qt 5's slider arithmetic fails for 2^31 positions or
+// more between them (it divides by zero at exactly 2^31), so a range wider than 21474.83647 is
+// not given to a slider.
+bool sliderSpanFits(int minimum, int maximum);
+
 // Slider position to the value label's text: 6 significant digits, right-aligned in 10 characters.
 QString valueText(int position);
 
