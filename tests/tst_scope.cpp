@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // pidtune-scope without its window: telemetry lines as the plot's buffer gets them, and the
 // step measures against analytic responses.
+#include "decimation.h"
+#include "source.h"
 #include "stepmetrics.h"
 #include "telemetry.h"
 
@@ -45,6 +47,8 @@ private slots:
     void readsLines();
     void measuresSteps_data();
     void measuresSteps();
+    void decimatesPerColumn();
+    void savesAndReplaysCsv();
 };
 
 void ScopeTest::readsLines_data()
@@ -65,7 +69,7 @@ void ScopeTest::readsLines_data()
     const struct { const char *name; QByteArray input, time; QString lines; int skipped; } rows[] = {
         {"bare numbers are series 1, 2, ...", "1 2.5 -3\n", "", "1=1 2=2.5 3=-3", 0},
         {"spaces, tabs and commas", "1,\t2 ,3\n", "", "1=1 2=2 3=3", 0},
-        {"labels with : or =, numbered among the bare", "a:1 7 b=2 8\n", "", "a=1 1=7 b=2 2=8", 0},
+        {"labels with : or =, numbered among the bare", "a:1 x 7 b=2 8\n", "", "a=1 1=7 b=2 2=8", 0},
         {"words and empty labels ignored", "state ok sp= =6 :5 y=3\n", "", "y=3", 0},
         {"CR, LF and CRLF end lines; empty ones are none", "1\r2\n\n3\r\n\r\n4\n", "", "1=1 | 1=2 | 1=3 | 1=4", 0},
         {"signs, exponents, any case of nan and inf", "+1 1e3 -2.5E-1 NaN -INF inf\n", "", "1=1 2=1000 3=-0.25 4=nan 5=-inf 6=inf", 0},
@@ -155,6 +159,47 @@ void ScopeTest::measuresSteps()
                                     .arg(measured)
                                     .arg(expected)));
     }
+}
+
+// The lowest and highest of each pixel column in the order they came; NaN a gap, while lines
+// without the series are passed over.
+void ScopeTest::decimatesPerColumn()
+{
+    Telemetry telemetry({"t", 1, "sp", "y"});
+    telemetry.feed(
+        "t=0 y=1\nt=0.1 y=5\nt=0.2 y=-3\nt=0.3 u=1\nt=1 y=2\nt=2 y=nan\nt=3 y=4\nt=3.5 y=6\n");
+    QVector<QPointF> points;
+    Extent extent;
+    decimate(telemetry.buffer(), 0, 0, 0, 4, 4, points, extent);
+    QStringList drawn;
+    for (const QPointF &point : points)
+        drawn << QStringLiteral("%1:%2").arg(point.x()).arg(point.y());
+    QCOMPARE(drawn.join(QLatin1Char(' ')), QStringLiteral("0.5:5 0.5:-3 1.5:2 2:nan 3.5:4 3.5:6"));
+    QCOMPARE(extent.low, -3.0);
+    QCOMPARE(extent.high, 6.0);
+}
+
+void ScopeTest::savesAndReplaysCsv()
+{
+    Telemetry recorded({"t", 1e-3, "sp", "y"});
+    recorded.feed("t=0 a=1.5 b=-2\nt=10 b=nan\nt=20 a=-inf c=1e-7\n");
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("scope.csv"));
+    QString error;
+    QVERIFY2(writeCsv(recorded.buffer(), path, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("time,a,b,c\n0,1.5,-2,\n0.01,,nan,\n0.02,-inf,,1e-07\n"));
+
+    Telemetry replayed({});
+    Source source;
+    QByteArray timeColumn;
+    QVERIFY2(source.openCsv(path, &timeColumn, &error), qPrintable(error));
+    replayed.setTimeField(timeColumn, 1);
+    connect(&source, &Source::received, &replayed, &Telemetry::feed);
+    QSignalSpy ended(&source, &Source::ended);
+    QVERIFY(ended.wait());
+    QCOMPARE(render(replayed, true), render(recorded, true));
 }
 
 QTEST_GUILESS_MAIN(ScopeTest)
