@@ -86,9 +86,7 @@ void PtyPort::setReading(bool on)
 {
     reading = on;
     if (notifier)
-        notifier->setEnabled(on);
-    if (on && master >= 0)
-        read(); // bytes may have come while paused, with no new notification for them
+        notifier->setEnabled(on); // bytes that came meanwhile notify as soon as it is on
 }
 
 void PtyPort::read()

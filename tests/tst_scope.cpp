@@ -166,8 +166,8 @@ void ScopeTest::measuresSteps()
 void ScopeTest::decimatesPerColumn()
 {
     Telemetry telemetry({"t", 1, "sp", "y"});
-    telemetry.feed(
-        "t=0 y=1\nt=0.1 y=5\nt=0.2 y=-3\nt=0.3 u=1\nt=1 y=2\nt=2 y=nan\nt=3 y=4\nt=3.5 y=6\n");
+    telemetry.feed("t=0 y=1\nt=0.1 y=5\nt=0.2 y=-3\nt=0.3 u=1\nt=1 y=2\nt=2 y=nan\nt=2.5 "
+                   "y=inf\nt=3 y=4\nt=3.5 y=6\n");
     QVector<QPointF> points;
     Extent extent;
     decimate(telemetry.buffer(), 0, 0, 0, 4, 4, points, extent);

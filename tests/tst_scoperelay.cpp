@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace testwindow;
 
@@ -84,14 +86,28 @@ void ScopeRelayTest::relays()
                         .toLatin1());
     }
     QTRY_COMPARE(device.pendingToSend(), qint64(0));
+    const QString line = nextLine(scope);
     const QRegularExpressionMatch step
         = QRegularExpression(
               QStringLiteral(
                   "^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 settling=\\S+ sse=(\\S+)$"))
-              .match(nextLine(scope));
-    QVERIFY2(step.hasMatch(), qPrintable(step.captured()));
+              .match(line);
+    QVERIFY2(step.hasMatch(), qPrintable(line));
     QVERIFY(std::abs(step.captured(1).toDouble() / (tau * std::log(9.0)) - 1) < 0.02);
     QVERIFY(std::abs(step.captured(2).toDouble() / (50.0 / 6) - 1) < 0.02);
+
+    // It goes on to pidtune as well, seen here while pidtune's port is closed.
+    pressOpenButton(window);
+    const int reader = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    device.send("passed on\r\n");
+    QByteArray passed;
+    QTRY_VERIFY([&] {
+        char chunk[256];
+        passed.append(chunk, int(std::max<ssize_t>(0, ::read(reader, chunk, sizeof chunk))));
+        return passed.contains("passed on\r\n");
+    }());
+    ::close(reader);
+    openPort(window, path);
 
     // Either end going closes pidtune's line; a scope left without its device stays open.
     const pid_t scopeId = pid_t(scope.processId());

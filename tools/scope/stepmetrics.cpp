@@ -124,12 +124,11 @@ StepMetrics StepTracker::measure() const
     if (at10 > 0 && at90 < lines)
         measured.rise = crossing(at90, 0.9) - crossing(at10, 0.1);
 
+    // Never below 0: the final value is a mean of the response, which went at least that far.
     double peak = 0;
     for (size_t i = 0; i < lines; ++i)
         peak = std::max(peak, progress(i));
     measured.overshoot = (peak - 1) * 100;
-    if (measured.overshoot < 0)
-        measured.overshoot = 0;
 
     size_t inside = lines; // the first line of the final run within the band
     while (inside > 0 && std::abs(progress(inside - 1) - 1) <= kBand)
