@@ -107,29 +107,38 @@ void ScopeTest::readsLines()
 void ScopeTest::measuresSteps_data()
 {
     QTest::addColumn<int>("order");
+    QTest::addColumn<int>("period"); // ms between lines, the first at period/2 if "between"
+    QTest::addColumn<bool>("between"); // the step comes between two lines
     QTest::addColumn<double>("rise"); // NaN: not checked
     QTest::addColumn<double>("overshoot");
     QTest::addColumn<double>("settling");
     QTest::addColumn<double>("error");
-    const double tau = 0.5, zeta = 0.5, unchecked = qQNaN();
-    // Kp 5 alone on a first-order plant leaves 1/6 of the set-point.
-    QTest::newRow("first order") << 1 << tau * std::log(9.0) << 0.0 << tau * std::log(50.0)
-                                 << 50.0 / 6;
-    QTest::newRow("second order, zeta 0.5")
-        << 2 << unchecked << 100 * std::exp(-M_PI * zeta / std::sqrt(1 - zeta * zeta)) << unchecked
-        << 0.0;
+    const double tau = 0.25, zeta = 0.5, unchecked = qQNaN();
+    // Kp 5 alone on a first-order plant leaves 1/6 of the set-point. Lines as sparse as these
+    // need crossings interpolated, and the value before the step.
+    QTest::newRow("first order, 10 lines/s")
+        << 1 << 100 << false << tau * std::log(9.0) << 0.0 << tau * std::log(50.0) << 50.0 / 6;
+    QTest::newRow("second order, zeta 0.5, step between lines")
+        << 2 << 60 << true << unchecked << 100 * std::exp(-M_PI * zeta / std::sqrt(1 - zeta * zeta))
+        << unchecked << 0.0;
 }
 
 void ScopeTest::measuresSteps()
 {
     QFETCH(int, order);
-    const double tau = 0.5, zeta = 0.5, omega = 2 * M_PI;
+    QFETCH(int, period);
+    QFETCH(bool, between);
+    const double tau = 0.25, zeta = 0.5, omega = 2 * M_PI;
     const double damped = omega * std::sqrt(1 - zeta * zeta);
     StepTracker tracker;
     std::optional<StepMetrics> step;
-    // The set-point steps from 0 to 50 at 1 s; a line every millisecond.
-    for (int ms = 0; ms <= 20000 && !step; ++ms) {
-        const double time = ms / 1000.0, since = std::max(0.0, time - 1);
+    double stepLine = 0; // the first line with the new set-point
+    // The set-point steps from 0 to 50 at 1 s.
+    for (int line = 0; line < 20000 / period && !step; ++line) {
+        const double time = (line * period + (between ? period / 2 : 0)) / 1000.0;
+        const double since = std::max(0.0, time - 1);
+        if (time >= 1 && stepLine == 0)
+            stepLine = time;
         const double response = order == 1 ? 50.0 * 5 / 6 * (1 - std::exp(-since / tau))
                                            : 50
                 * (1
@@ -138,7 +147,7 @@ void ScopeTest::measuresSteps()
         step = tracker.add(time, time < 1 ? 0 : 50, response);
     }
     QVERIFY2(step, "the step was not reported once settled");
-    QCOMPARE(step->time, 1.0);
+    QCOMPARE(step->time, stepLine);
     QCOMPARE(step->to, 50.0);
     QFETCH(double, rise);
     QFETCH(double, overshoot);
