@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 
+#include "qtoptions.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -11,40 +13,6 @@ namespace pidtune {
 namespace {
 
 constexpr int kUsageError = 2;
-
-struct QtOption
-{
-    const char *name;
-    const char *value; // null for an option that takes none
-    const char *description;
-};
-
-// The options QApplication takes out of argv itself. They are known here only so that they are
-// not refused; --help-all lists them.
-constexpr QtOption kQtOptions[] = {
-    {"platform", "name[:options]", "Qt platform plugin: xcb, wayland, offscreen, ..."},
-    {"platformpluginpath", "path", "Where to look for platform plugins."},
-    {"platformtheme", "name", "Qt platform theme."},
-    {"plugin", "plugin", "Loads an input plugin."},
-    {"display", "display", "X display to open the window on (xcb)."},
-    {"qwindowgeometry", "geometry", "Window geometry, WxH+X+Y."},
-    {"geometry", "geometry", "The same as -qwindowgeometry (xcb)."},
-    {"qwindowtitle", "title", "Window title."},
-    {"title", "title", "The same as -qwindowtitle (xcb)."},
-    {"qwindowicon", "file", "Window icon."},
-    {"icon", "file", "The same as -qwindowicon (xcb)."},
-    {"name", "name", "Application name for the window manager (xcb)."},
-    {"visual", "visual", "X visual (xcb)."},
-    {"nograb", nullptr, "Never grab the mouse or keyboard (xcb)."},
-    {"dograb", nullptr, "Grab the mouse and keyboard even under a debugger (xcb)."},
-    {"reverse", nullptr, "Lays the window out right to left."},
-    {"session", "session", "Restores the session of that name."},
-    {"style", "style", "Widget style: Fusion, Windows, ..."},
-    {"stylesheet", "file", "Qt style sheet to apply."},
-    {"widgetcount", nullptr, "Prints how many widgets were left undestroyed at exit."},
-    {"testability", nullptr, "Loads the testability plugin."},
-    {"qmljsdebugger", "options", "QML debugger options."},
-};
 
 // Output that could not be written must not look like success: pidtune --help >/dev/full.
 int finishOutput()
@@ -64,13 +32,7 @@ void describe(QCommandLineParser &parser, bool withQtOptions)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
-    for (const QtOption &qt : kQtOptions) {
-        QCommandLineOption option(QString::fromLatin1(qt.name), QString::fromLatin1(qt.description),
-                                  QString::fromLatin1(qt.value));
-        if (!withQtOptions)
-            option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
+    addQtOptions(parser, withQtOptions);
 }
 
 } // namespace

@@ -72,14 +72,14 @@ OpenFailure classify(const QSerialPort &port)
 
 } // namespace
 
-bool applyLineSettings(QSerialPort &port)
+bool applyLineSettings(QSerialPort &port, qint32 baudRate)
 {
-    return port.setBaudRate(115200, QSerialPort::AllDirections)
+    return port.setBaudRate(baudRate, QSerialPort::AllDirections)
         && port.setDataBits(QSerialPort::Data8) && port.setStopBits(QSerialPort::OneStop)
         && port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode)
+OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode, qint32 baudRate)
 {
 #if defined(Q_OS_UNIX)
     if (const auto [lock, holder] = liveLock(port); !lock.isEmpty())
@@ -88,7 +88,7 @@ OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode)
 #endif
     if (!port.open(mode))
         return {classify(port), port.errorString()};
-    if (!applyLineSettings(port)) {
+    if (!applyLineSettings(port, baudRate)) {
         OpenResult refused {OpenFailure::Other, port.errorString()};
         port.close();
         return refused;

@@ -11,9 +11,12 @@ class QObject;
 // fixed line settings, telling a lost line from a passing error, and letting go of a port.
 namespace pidtune {
 
-// 115200 baud both ways, 8 data bits, 1 stop bit, no flow control; parity stays at the port's
+// pidtune's line speed, both ways.
+constexpr qint32 kBaudRate = 115200;
+
+// The baud rate both ways, 8 data bits, 1 stop bit, no flow control; parity stays at the port's
 // default, none. False if the port refused any of it; its errorString() then says why.
-bool applyLineSettings(QSerialPort &port);
+bool applyLineSettings(QSerialPort &port, qint32 baudRate = kBaudRate);
 
 enum class OpenFailure {
     None,
@@ -33,7 +36,7 @@ struct OpenResult
 // Opens the port already named on it and applies the line settings. A port that took only some
 // of them would put wrong bytes on the wire, so that counts as a failure too; on any failure the
 // port is left closed.
-OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode);
+OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode, qint32 baudRate = kBaudRate);
 
 // Whether the error means the line is gone (the adapter unplugged, the other end of a
 // pseudo-terminal closed) rather than a passing condition such as a full output buffer, which

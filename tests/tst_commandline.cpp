@@ -111,6 +111,31 @@ void TestCommandLine::answers_data()
     QTest::newRow("monitor --help into a full disk")
         << monitor << QStringList {"--help"} << true << 1 << ""
         << "pidtune-monitor: cannot write the output: .+\n";
+
+    const QString scope = program("PIDTUNE_SCOPE");
+    const QString scopeRefused
+        = QStringLiteral("pidtune-scope: %1\nTry 'pidtune-scope --help' for more information.\n");
+    QTest::newRow("scope --help") << scope << QStringList {"--help"} << false << 0
+                                  << "Usage: \\S*pidtune-scope \\[options\\] "
+                                     "\\[source\\]\n(.|\n)*step t=(.|\n)*--relay <port>(.|\n)*"
+                                  << "";
+    QTest::newRow("scope --version")
+        << scope << QStringList {"--version"} << false << 0 << "pidtune-scope " + version + "\n"
+        << "";
+    QTest::newRow("scope --version into a full disk")
+        << scope << QStringList {"--version"} << true << 1 << ""
+        << "pidtune-scope: cannot write the output: .+\n";
+    QTest::newRow("scope without a source")
+        << scope << QStringList() << false << 2 << "" << scopeRefused.arg("no source given.*");
+    QTest::newRow("scope source and --relay")
+        << scope << QStringList {"--relay", "/dev/ttyUSB0", "-"} << false << 2 << ""
+        << scopeRefused.arg("give either a source or --relay, not both");
+    QTest::newRow("scope empty --y-range")
+        << scope << QStringList {"--y-range=5:-5", "-"} << false << 2 << ""
+        << scopeRefused.arg("invalid --y-range '5:-5': MIN:MAX with MIN below MAX");
+    QTest::newRow("scope no such port")
+        << scope << QStringList {"-platform", "offscreen", "/dev/pidtune-none"} << false << 1 << ""
+        << "(.|\n)*pidtune-scope: cannot open /dev/pidtune-none: \\S.*\n";
 }
 
 void TestCommandLine::answers()

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <memory>
 
-class QSocketNotifier;
+namespace pidtune {
+class PtyPort;
+}
 
 // Watches one serial line: bytes from a serial port or from the master side of a pseudo-terminal
 // go through the device decoder, and every frame becomes one line on the output.
@@ -38,8 +40,6 @@ signals:
 private:
     void readPort();
     void handlePortError(QSerialPort::SerialPortError error);
-    void readPseudoTerminal();
-    void closePseudoTerminal();
     void print(const QString &line);
 
     std::FILE *output;
@@ -50,7 +50,5 @@ private:
     quint32 skippedSeen = 0; // decoder.skipped when the totals were last brought up to date
 
     std::unique_ptr<QSerialPort> port;
-    int ptyMaster = -1;
-    int ptySlave = -1;
-    std::unique_ptr<QSocketNotifier> ptyNotifier;
+    std::unique_ptr<pidtune::PtyPort> pty;
 };

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+namespace pidtune {
+
+// A pseudo-terminal that stands in for a serial port: another program (pidtune, told about it
+// through PIDTUNE_EXTRA_PORTS) opens its path like a port, and this side reads what that program
+// writes and can answer it. The line is raw 115200 8N1, as pidtune sets its port, so that a tool
+// opening it without setting it up sees the same line. Only where the system has pseudo-terminals.
+class PtyPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PtyPort(QObject *parent = nullptr);
+    ~PtyPort() override;
+
+    // Creates the pseudo-terminal; *path is the name the other program opens.
+    bool open(QString *path, QString *error);
+    bool isOpen() const { return master >= 0; }
+
+    // Passes bytes to the other program; returns how many the line took now (none while the
+    // line is full, as when nobody reads the other end).
+    qint64 write(const char *data, qint64 size);
+
+    // While off, what the other program writes waits in the line, which in time stops it.
+    void setReading(bool on);
+
+    // The other end sees its line hang up, as when an adapter is unplugged.
+    void close();
+
+signals:
+    void received(const QByteArray &bytes);
+    // The line stopped working; it is closed.
+    void failed(const QString &reason);
+
+private:
+    void read();
+
+    int master = -1;
+    int slave = -1;
+    bool reading = true;
+    QSocketNotifier *notifier = nullptr; // a child: it may be closed inside its own signal
+};
+
+} // namespace pidtune

@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: MIT
+// pidtune-scope without its window: telemetry lines as the plot's buffer gets them, and the
+// step measures against analytic responses.
+#include "decimation.h"
+#include "source.h"
+#include "stepmetrics.h"
+#include "telemetry.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+using namespace pidtune::scope;
+
+namespace {
+
+// The buffer's lines, "time: name=value ..." (the time only when a field gives it), joined by
+// " | ", and "too many" when series were refused.
+QString render(const Telemetry &telemetry, bool timed)
+{
+    const SampleBuffer &buffer = telemetry.buffer();
+    QStringList lines;
+    for (qsizetype line = 0; line < buffer.size(); ++line) {
+        QStringList values;
+        if (timed)
+            values << QString::number(buffer.time(line)) + QLatin1Char(':');
+        for (int series = 0; series < buffer.seriesCount(); ++series) {
+            if (!SampleBuffer::isAbsent(buffer.value(series, line)))
+                values << buffer.name(series) + QLatin1Char('=')
+                        + QString::number(buffer.value(series, line));
+        }
+        lines << values.join(QLatin1Char(' '));
+    }
+    if (telemetry.tooManySeries())
+        lines << QStringLiteral("too many");
+    return lines.join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+class ScopeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsLines_data();
+    void readsLines();
+    void measuresSteps_data();
+    void measuresSteps();
+    void decimatesPerColumn();
+    void savesAndReplaysCsv();
+};
+
+void ScopeTest::readsLines_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("timeField");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<int>("skipped");
+
+    const QByteArray firmware = "ready board=mps2-an385 int=32 slots=16\r\n"
+                                "t=1020 sp=50 y=41.66 u=41.68\r\n"
+                                "state t=2000 sp=50 y=41.7 u=41.7 overruns=0\r\n"
+                                "param id=1 value=5 bits=40a00000 skipped=0\r\n";
+    QStringList thirtyTwo;
+    for (int series = 1; series <= 32; ++series)
+        thirtyTwo << QStringLiteral("%1=1").arg(series);
+    // clang-format off
+    const struct { const char *name; QByteArray input, time; QString lines; int skipped; } rows[] = {
+        {"bare numbers are series 1, 2, ...", "1 2.5 -3\n", "", "1=1 2=2.5 3=-3", 0},
+        {"spaces, tabs and commas", "1,\t2 ,3\n", "", "1=1 2=2 3=3", 0},
+        {"labels with : or =, numbered among the bare", "a:1 x 7 b=2 8\n", "", "a=1 1=7 b=2 2=8", 0},
+        {"words and empty labels ignored", "state ok sp= =6 :5 y=3\n", "", "y=3", 0},
+        {"CR, LF and CRLF end lines; empty ones are none", "1\r2\n\n3\r\n\r\n4\n", "", "1=1 | 1=2 | 1=3 | 1=4", 0},
+        {"signs, exponents, any case of nan and inf", "+1 1e3 -2.5E-1 NaN -INF inf\n", "", "1=1 2=1000 3=-0.25 4=nan 5=-inf 6=inf", 0},
+        {"no numbers: skipped", "a=1x b=0x10 c=1.2.3 d=-- e=+-1\n", "", "", 1},
+        {"binary noise", QByteArray::fromHex("01ff8020793d31207f0020fe0a"), "", "y=1", 0},
+        {"the firmware's lines, timed by t", firmware, "t", "1.02: sp=50 y=41.66 u=41.68 | 2: sp=50 y=41.7 u=41.7 overruns=0", 2},
+        {"the firmware's lines by arrival", firmware, "", "int=32 slots=16 | t=1020 sp=50 y=41.66 u=41.68 | t=2000 sp=50 y=41.7 u=41.7 overruns=0 | id=1 value=5 skipped=0", 0},
+        {"only the time: nothing to plot", "t=5\nt=nan y=1\n", "t", "", 2},
+        {"time going back starts afresh", "t=2000 y=1\nt=3000 y=2\nt=1000 y=3\n", "t", "1: y=3", 0},
+        {"a line of 4 KiB", QByteArray("1 ").repeated(2048) + '\n', "", thirtyTwo.join(QLatin1Char(' ')) + " | too many", 0},
+        {"over 4 KiB: skipped whole", QByteArray("1 ").repeated(2049) + "\n5\n" + QByteArray(5000, 'x'), "", "1=5", 2},
+    };
+    // clang-format on
+    for (const auto &row : rows)
+        QTest::newRow(row.name) << row.input << row.time << row.lines << row.skipped;
+}
+
+void ScopeTest::readsLines()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, timeField);
+    QFETCH(QString, lines);
+    QFETCH(int, skipped);
+    // At once, and a byte at a time as a slow line delivers it.
+    for (const bool byByte : {false, true}) {
+        Telemetry telemetry({timeField, 1e-3, "sp", "y"});
+        for (qsizetype at = 0; at < input.size(); at += byByte ? 1 : input.size())
+            telemetry.feed(input.mid(at, byByte ? 1 : input.size()));
+        telemetry.finish();
+        QCOMPARE(render(telemetry, !timeField.isEmpty()), lines);
+        QCOMPARE(telemetry.skipped(), quint64(skipped));
+    }
+}
+
+void ScopeTest::measuresSteps_data()
+{
+    QTest::addColumn<int>("order");
+    QTest::addColumn<int>("period"); // ms between lines
+    QTest::addColumn<int>("offset"); // ms from a whole number of periods to the lines
+    QTest::addColumn<QVector<double>>(
+        "expected"); // rise, overshoot, settling, error; NaN: not checked
+    const double tau = 0.25, zeta = 0.5, unchecked = qQNaN();
+    // Kp 5 alone on a first-order plant leaves 1/6 of the set-point. Lines as sparse as these
+    // need crossings interpolated, and the value before the step.
+    QTest::newRow("first order, 10 lines/s")
+        << 1 << 100 << 0
+        << QVector<double> {tau * std::log(9.0), 0.0, tau * std::log(50.0), 50.0 / 6};
+    QTest::newRow("second order, zeta 0.5, the step between lines")
+        << 2 << 60 << 30
+        << QVector<double> {unchecked, 100 * std::exp(-M_PI * zeta / std::sqrt(1 - zeta * zeta)),
+                            unchecked, 0.0};
+}
+
+void ScopeTest::measuresSteps()
+{
+    QFETCH(int, order);
+    QFETCH(int, period);
+    QFETCH(int, offset);
+    QFETCH(QVector<double>, expected);
+    const double tau = 0.25, zeta = 0.5, omega = 2 * M_PI,
+                 damped = omega * std::sqrt(1 - zeta * zeta);
+    StepTracker tracker;
+    std::optional<StepMetrics> step;
+    // The set-point steps from 0 to 50 at 1 s.
+    for (int line = 0; line < 20000 / period && !step; ++line) {
+        const double time = (line * period + offset) / 1000.0, since = std::max(0.0, time - 1);
+        const double decay = std::exp(-zeta * omega * since) / std::sqrt(1 - zeta * zeta);
+        const double response = order == 1
+            ? 50.0 * 5 / 6 * (1 - std::exp(-since / tau))
+            : 50 * (1 - decay * std::sin(damped * since + std::acos(zeta)));
+        step = tracker.add(time, time < 1 ? 0 : 50, response);
+    }
+    QVERIFY2(step, "the step was not reported once settled");
+    QCOMPARE(step->time, (std::ceil((1000.0 - offset) / period) * period + offset) / 1000);
+    QCOMPARE(step->to, 50.0);
+    const double measured[] = {step->rise, step->overshoot, step->settling, step->error};
+    for (int i = 0; i < 4; ++i) { // within 2 %; one that should be 0 within 2 % of the step
+        const double within = 0.02 * (expected[i] == 0 ? 50 : std::abs(expected[i]));
+        QVERIFY2(
+            std::isnan(expected[i]) || std::abs(measured[i] - expected[i]) <= within,
+            qPrintable(
+                QStringLiteral("measure %1: %2, not %3").arg(i).arg(measured[i]).arg(expected[i])));
+    }
+}
+
+// The lowest and highest of each pixel column in the order they came; NaN a gap, while lines
+// without the series are passed over.
+void ScopeTest::decimatesPerColumn()
+{
+    Telemetry telemetry({"t", 1, "sp", "y"});
+    telemetry.feed("t=0 y=1\nt=0.1 y=5\nt=0.2 y=-3\nt=0.3 u=1\nt=1 y=2\nt=2 y=nan\nt=2.5 "
+                   "y=inf\nt=3 y=4\nt=3.5 y=6\n");
+    QVector<QPointF> points;
+    Extent extent;
+    decimate(telemetry.buffer(), 0, 0, 0, 4, 4, points, extent);
+    QStringList drawn;
+    for (const QPointF &point : points)
+        drawn << QStringLiteral("%1:%2").arg(point.x()).arg(point.y());
+    QCOMPARE(drawn.join(QLatin1Char(' ')), QStringLiteral("0.5:5 0.5:-3 1.5:2 2:nan 3.5:4 3.5:6"));
+    QCOMPARE(extent.low, -3.0);
+    QCOMPARE(extent.high, 6.0);
+}
+
+void ScopeTest::savesAndReplaysCsv()
+{
+    Telemetry recorded({"t", 1e-3, "sp", "y"});
+    recorded.feed("t=0 a=1.5 b=-2\nt=10 b=nan\nt=20 a=-inf c=1e-7\n");
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("scope.csv"));
+    QString error;
+    QVERIFY2(writeCsv(recorded.buffer(), path, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("time,a,b,c\n0,1.5,-2,\n0.01,,nan,\n0.02,-inf,,1e-07\n"));
+
+    Telemetry replayed({});
+    Source source;
+    QByteArray timeColumn;
+    QVERIFY2(source.openCsv(path, &timeColumn, &error), qPrintable(error));
+    replayed.setTimeField(timeColumn, 1);
+    connect(&source, &Source::received, &replayed, &Telemetry::feed);
+    QSignalSpy ended(&source, &Source::ended);
+    QVERIFY(ended.wait());
+    QCOMPARE(render(replayed, true), render(recorded, true));
+}
+
+QTEST_GUILESS_MAIN(ScopeTest)
+#include "tst_scope.moc"

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+#include "scopeoptions.h"
+
+#include "app/qtoptions.h"
+#include "telemetryline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cmath>
+#include <cstdio>
+
+namespace pidtune::scope {
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+struct Options
+{
+    QCommandLineOption baud {"baud", "Serial speed of the port (default 115200), 8N1.", "rate"};
+    QCommandLineOption relay {"relay",
+                              "Hold this port of a single-UART device and relay it: prints "
+                              "'pty: PATH' first, the port pidtune opens (PIDTUNE_EXTRA_PORTS), "
+                              "and plots what the device sends.",
+                              "port"};
+    QCommandLineOption time {"time",
+                             "The field that gives each line's time (the firmware's "
+                             "milliseconds: t); lines without it are skipped. Default: arrival "
+                             "time. A CSV file's time is its first column, in seconds.",
+                             "name"};
+    QCommandLineOption timeUnit {"time-unit", "Unit of the --time field: s, ms (default), us.",
+                                 "unit"};
+    QCommandLineOption window {"window", "Seconds shown (default 10).", "seconds"};
+    QCommandLineOption range {"y-range", "Fixed Y range instead of auto-scaling.", "min:max"};
+    QCommandLineOption setpoint {"setpoint",
+                                 "Set-point series whose steps are measured (default sp).", "name"};
+    QCommandLineOption response {"response", "Response series measured (default y).", "name"};
+    QCommandLineOption exitAtEnd {"exit-at-end",
+                                  "Exit when the source ends, after its last step's line."};
+};
+
+void describe(QCommandLineParser &parser, const Options &options, bool withQtOptions)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Plots numeric telemetry lines live: values separated by spaces, tabs or commas, each a\n"
+        "bare number (series 1, 2, ...) or name:value or name=value. CR, LF or CRLF end a line.\n"
+        "Each step of the set-point is measured on the response and printed on standard output:\n"
+        "  step t=<s> sp=<from>-><to> rise=<s, 10-90 %> overshoot=<%> settling=<s, 2 %> "
+        "sse=<set-point - final>\n"
+        "pidtune-scope(1) tells more."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({options.baud, options.relay, options.time, options.timeUnit, options.window,
+                       options.range, options.setpoint, options.response, options.exitAtEnd});
+    addQtOptions(parser, withQtOptions);
+    parser.addPositionalArgument(
+        QStringLiteral("source"),
+        QStringLiteral("A serial port or pseudo-terminal (/dev/ttyUSB0), - for standard input, "
+                       "or a .csv file to replay."),
+        QStringLiteral("[source]"));
+}
+
+bool readPositive(const QString &text, double *value)
+{
+    const QByteArray bytes = text.toLatin1();
+    return readNumber(bytes.constData(), bytes.constData() + bytes.size(), value) && *value > 0
+        && *value < 1e9;
+}
+
+// Why the options cannot be used, or an empty string.
+QString check(const QCommandLineParser &parser, const Options &names, ScopeOptions *options)
+{
+    const QStringList sources = parser.positionalArguments();
+    options->relayPort = parser.value(names.relay);
+    if (sources.size() > 1)
+        return QStringLiteral("one source at a time, not %1").arg(sources.join(QLatin1Char(' ')));
+    if (!sources.isEmpty() && parser.isSet(names.relay))
+        return QStringLiteral("give either a source or --relay, not both");
+    if (sources.isEmpty() && !parser.isSet(names.relay))
+        return QStringLiteral("no source given: name a port, - for standard input or a .csv "
+                              "file, or use --relay PORT");
+    options->source = sources.value(0);
+    if (options->isCsv() && parser.isSet(names.time))
+        return QStringLiteral("a CSV file's time is its first column; --time is for text lines");
+    double number = 0;
+    if (parser.isSet(names.baud)) {
+        if (!readPositive(parser.value(names.baud), &number) || number != qint32(number))
+            return QStringLiteral("invalid baud rate '%1'").arg(parser.value(names.baud));
+        options->baudRate = qint32(number);
+    }
+    if (parser.isSet(names.window)) {
+        if (!readPositive(parser.value(names.window), &options->windowSeconds))
+            return QStringLiteral("invalid --window '%1': seconds, more than 0")
+                .arg(parser.value(names.window));
+    }
+    if (parser.isSet(names.range)) {
+        const QByteArray range = parser.value(names.range).toLatin1();
+        const int colon = range.indexOf(':', 1); // not the sign of a negative minimum
+        options->fixedRange = colon > 0
+            && readNumber(range.constData(), range.constData() + colon, &options->rangeLow)
+            && readNumber(range.constData() + colon + 1, range.constData() + range.size(),
+                          &options->rangeHigh)
+            && options->rangeLow < options->rangeHigh && std::isfinite(options->rangeHigh)
+            && std::isfinite(options->rangeLow);
+        if (!options->fixedRange)
+            return QStringLiteral("invalid --y-range '%1': MIN:MAX with MIN below MAX")
+                .arg(parser.value(names.range));
+    }
+    const QString unit = parser.value(names.timeUnit);
+    if (parser.isSet(names.timeUnit)) {
+        const double scale = unit == QLatin1String("s") ? 1
+            : unit == QLatin1String("ms")               ? 1e-3
+            : unit == QLatin1String("us")               ? 1e-6
+                                                        : 0;
+        if (scale == 0)
+            return QStringLiteral("invalid --time-unit '%1': s, ms or us").arg(unit);
+        options->telemetry.secondsPerUnit = scale;
+    }
+    options->telemetry.timeField = parser.value(names.time).toUtf8();
+    if (parser.isSet(names.setpoint))
+        options->telemetry.setpoint = parser.value(names.setpoint).toUtf8();
+    if (parser.isSet(names.response))
+        options->telemetry.response = parser.value(names.response).toUtf8();
+    options->exitAtEnd = parser.isSet(names.exitAtEnd);
+    return {};
+}
+
+// Output that could not be written must not look like success: --help >/dev/full.
+int finishOutput()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    std::fprintf(stderr, "pidtune-scope: cannot write the output: %s\n",
+                 qPrintable(qt_error_string()));
+    return 1;
+}
+
+} // namespace
+
+std::optional<int> readCommandLine(int argc, char *argv[], ScopeOptions *options)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("pidtune-scope"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIDTUNE_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Options names;
+    QCommandLineParser parser;
+    describe(parser, names, false);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr,
+                     "pidtune-scope: %s\nTry 'pidtune-scope --help' for more information.\n",
+                     qPrintable(parser.errorText()));
+        return kUsageError;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("pidtune-scope %s\n", PIDTUNE_VERSION);
+        return finishOutput();
+    }
+    const bool helpAll = parser.isSet(QStringLiteral("help-all"));
+    if (helpAll || parser.isSet(QStringLiteral("help"))) {
+        // The help names the program from the application's arguments; a core one needs no
+        // display.
+        QCoreApplication core(argc, argv);
+        QCommandLineParser help;
+        describe(help, names, helpAll);
+        std::fputs(qPrintable(help.helpText()), stdout);
+        return finishOutput();
+    }
+    const QString refusal = check(parser, names, options);
+    if (!refusal.isEmpty()) {
+        std::fprintf(stderr,
+                     "pidtune-scope: %s\nTry 'pidtune-scope --help' for more information.\n",
+                     qPrintable(refusal));
+        return kUsageError;
+    }
+    return std::nullopt;
+}
+
+} // namespace pidtune::scope

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "telemetry.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace pidtune::scope {
+
+struct ScopeOptions
+{
+    QString source; // "-", a port or pseudo-terminal, or a .csv file; empty with a relay
+    QString relayPort;
+    qint32 baudRate = 115200;
+    TelemetrySettings telemetry;
+    double windowSeconds = 10;
+    bool fixedRange = false;
+    double rangeLow = 0;
+    double rangeHigh = 0;
+    bool exitAtEnd = false;
+
+    bool isCsv() const { return source.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive); }
+};
+
+// Reads pidtune-scope's command line before the QApplication exists, so that answering it
+// needs no display. Prints the help, the version or why the arguments were refused, and returns
+// the exit status for that (0, or 2 for a refusal); returns nothing when the scope is to start.
+// Qt's own options (-platform, -style, ...) are accepted and left for the QApplication.
+std::optional<int> readCommandLine(int argc, char *argv[], ScopeOptions *options);
+
+} // namespace pidtune::scope

@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: MIT
+#include "scopewindow.h"
+
+#include "decimation.h"
+#include "plotwidget.h"
+#include "telemetry.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using pidtune::scope::SampleBuffer;
+
+namespace {
+
+// As the step's line on standard output gives it; a dash for what could not be measured.
+QString number(double value, char format = 'g', int precision = 4)
+{
+    return std::isfinite(value) ? QString::number(value, format, precision) : QStringLiteral("—");
+}
+
+} // namespace
+
+ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QString &sourceName,
+                         QWidget *parent)
+    : QMainWindow(parent), telemetry(telemetry), source(sourceName)
+{
+    setWindowTitle(tr("pidtune-scope – %1").arg(sourceName));
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    auto *rows = new QVBoxLayout(central);
+
+    auto *controls = new QHBoxLayout;
+    rows->addLayout(controls);
+    controls->addWidget(new QLabel(tr("时间窗口"), central));
+    windowSeconds = new QDoubleSpinBox(central);
+    windowSeconds->setObjectName(QStringLiteral("windowSeconds"));
+    windowSeconds->setRange(0.1, 3600);
+    windowSeconds->setDecimals(1);
+    windowSeconds->setSuffix(tr(" 秒"));
+    windowSeconds->setValue(10);
+    controls->addWidget(windowSeconds);
+    fixedRange = new QCheckBox(tr("固定 Y 轴"), central);
+    fixedRange->setObjectName(QStringLiteral("fixedRange"));
+    controls->addWidget(fixedRange);
+    rangeLow = new QDoubleSpinBox(central);
+    rangeHigh = new QDoubleSpinBox(central);
+    for (QDoubleSpinBox *end : {rangeLow, rangeHigh}) {
+        end->setRange(-1e9, 1e9);
+        end->setDecimals(3);
+        end->setEnabled(false);
+        controls->addWidget(end);
+        connect(end, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+                &ScopeWindow::scheduleRedraw);
+    }
+    controls->addStretch();
+    pause = new QPushButton(tr("暂停"), central);
+    pause->setObjectName(QStringLiteral("pause"));
+    pause->setCheckable(true);
+    controls->addWidget(pause);
+    auto *saveCsvButton = new QPushButton(tr("保存 CSV…"), central);
+    auto *savePngButton = new QPushButton(tr("保存 PNG…"), central);
+    controls->addWidget(saveCsvButton);
+    controls->addWidget(savePngButton);
+
+    auto *body = new QHBoxLayout;
+    rows->addLayout(body, 1);
+    plot = new PlotWidget(central);
+    plot->setXTitle(tr("时间（秒）"));
+    plot->setMinimumSize(480, 320);
+    body->addWidget(plot, 1);
+    auto *side = new QVBoxLayout;
+    body->addLayout(side);
+    legend = new QVBoxLayout;
+    side->addLayout(legend);
+    side->addStretch();
+    side->addWidget(new QLabel(tr("最近一次阶跃"), central));
+    stepText = new QLabel(tr("（设定值尚未阶跃）"), central);
+    stepText->setObjectName(QStringLiteral("step"));
+    stepText->setMinimumWidth(200);
+    side->addWidget(stepText);
+
+    status = new QLabel(central);
+    status->setObjectName(QStringLiteral("status"));
+    statusBar()->addWidget(status, 1);
+    sourceState = tr("%1 已打开").arg(sourceName);
+    updateStatus();
+
+    redrawTimer.setSingleShot(true);
+    connect(&redrawTimer, &QTimer::timeout, this, &ScopeWindow::redraw);
+    // Frozen while paused, like the chart; a source that closes still shows at once.
+    connect(&statusTimer, &QTimer::timeout, this, [this] {
+        if (!pause->isChecked())
+            updateStatus();
+    });
+    statusTimer.start(1000);
+    sinceRedraw.start();
+    connect(&telemetry, &pidtune::scope::Telemetry::arrived, this, &ScopeWindow::scheduleRedraw);
+    connect(windowSeconds, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &ScopeWindow::scheduleRedraw);
+    connect(fixedRange, &QCheckBox::toggled, this, [this](bool fixed) {
+        if (fixed && !rangeLow->isEnabled()) { // start from what the axis shows now
+            rangeLow->setValue(plot->yLow());
+            rangeHigh->setValue(plot->yHigh());
+        }
+        rangeLow->setEnabled(fixed);
+        rangeHigh->setEnabled(fixed);
+        scheduleRedraw();
+    });
+    connect(pause, &QPushButton::toggled, this, &ScopeWindow::setPaused);
+    connect(saveCsvButton, &QPushButton::clicked, this, &ScopeWindow::saveCsv);
+    connect(savePngButton, &QPushButton::clicked, this, &ScopeWindow::savePng);
+    resize(1000, 600);
+}
+
+ScopeWindow::~ScopeWindow() = default;
+
+void ScopeWindow::setWindowSeconds(double seconds)
+{
+    windowSeconds->setValue(seconds);
+}
+
+void ScopeWindow::setFixedRange(double low, double high)
+{
+    rangeLow->setValue(low);
+    rangeHigh->setValue(high);
+    rangeLow->setEnabled(true); // so that checking the box keeps these
+    fixedRange->setChecked(true);
+}
+
+void ScopeWindow::showStep(const pidtune::scope::StepMetrics &step)
+{
+    stepText->setText(tr("t = %1 秒：设定值 %2 → %3\n上升时间 %4 秒\n超调 %5 %\n"
+                         "调节时间 %6 秒\n稳态误差 %7")
+                          .arg(QString::number(step.time, 'f', 3), number(step.from),
+                               number(step.to), number(step.rise), number(step.overshoot, 'f', 1),
+                               number(step.settling), number(step.error)));
+}
+
+void ScopeWindow::showSourceEnded(const QString &reason)
+{
+    sourceState = tr("%1 已关闭：%2").arg(source, reason);
+    updateStatus();
+}
+
+void ScopeWindow::scheduleRedraw()
+{
+    if (pause->isChecked() || redrawTimer.isActive())
+        return;
+    redrawTimer.start(
+        int(std::max<qint64>(0, 1000 / kMaxRedrawsPerSecond - sinceRedraw.elapsed())));
+}
+
+void ScopeWindow::redraw()
+{
+    sinceRedraw.restart();
+    const SampleBuffer &buffer = telemetry.buffer();
+    while (int(plot->curves.size()) < buffer.seriesCount())
+        addSeries(int(plot->curves.size()));
+    if (buffer.size() == 0)
+        return;
+    const double to = buffer.time(buffer.size() - 1);
+    const double from = to - windowSeconds->value();
+    const qsizetype first = buffer.lowerBound(from);
+    const int columns = std::max(1, plot->plotArea().width());
+    pidtune::scope::Extent extent;
+    for (int series = 0; series < buffer.seriesCount(); ++series) {
+        const QString text = QStringLiteral("%1  %2").arg(
+            buffer.name(series), QString::number(buffer.latest(series), 'g', 6));
+        if (legendRows[size_t(series)]->text() != text)
+            legendRows[size_t(series)]->setText(text);
+        if (!legendRows[size_t(series)]->isChecked())
+            continue;
+        pidtune::scope::decimate(buffer, series, first, from, to, columns,
+                                 plot->curves[size_t(series)].points, extent);
+    }
+    double low = rangeLow->value(), high = rangeHigh->value();
+    if (!fixedRange->isChecked()) {
+        // Rounded out to whole ticks, so the axis holds still while the lines move within it.
+        low = extent.isEmpty() ? -1 : extent.low;
+        high = extent.isEmpty() ? 1 : extent.high;
+        if (high - low < 1e-9 * std::max(1.0, std::abs(high))) {
+            low -= 1;
+            high += 1;
+        }
+        const double step = PlotWidget::tickStep(high - low);
+        low = std::floor(low / step) * step;
+        high = std::ceil(high / step) * step;
+    }
+    plot->setRanges(from, to, low, high);
+    plot->update();
+}
+
+void ScopeWindow::addSeries(int series)
+{
+    PlotWidget::Curve curve;
+    curve.colour = PlotWidget::colour(series);
+    plot->curves.push_back(curve);
+    auto *row = new QCheckBox(legend->parentWidget());
+    QPixmap swatch(12, 12);
+    swatch.fill(curve.colour);
+    row->setIcon(QIcon(swatch));
+    row->setChecked(true);
+    row->setToolTip(tr("取消勾选以隐藏该曲线"));
+    connect(row, &QCheckBox::toggled, this, [this, series](bool shown) {
+        plot->curves[size_t(series)].visible = shown;
+        scheduleRedraw();
+    });
+    legend->addWidget(row);
+    legendRows.push_back(row);
+}
+
+void ScopeWindow::updateStatus()
+{
+    const quint64 lines = telemetry.lines();
+    QString text = tr("%1 · %2 行/秒 · 已跳过 %3 行")
+                       .arg(sourceState)
+                       .arg(lines - linesAtLastStatus)
+                       .arg(telemetry.skipped());
+    linesAtLastStatus = lines;
+    if (telemetry.tooManySeries())
+        text += tr(" · 系列超过 %1 个，其余未显示").arg(SampleBuffer::kMaxSeries);
+    if (pause->isChecked())
+        text += tr(" · 已暂停，数据仍在记录");
+    if (status->text() != text)
+        status->setText(text);
+}
+
+void ScopeWindow::setPaused(bool paused)
+{
+    pause->setText(paused ? tr("继续") : tr("暂停"));
+    redrawTimer.stop();
+    updateStatus();
+    if (!paused)
+        redraw();
+}
+
+void ScopeWindow::saveCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("保存 CSV"), QStringLiteral("scope.csv"), tr("CSV 文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (pidtune::scope::writeCsv(telemetry.buffer(), path, &error))
+        statusBar()->showMessage(tr("已保存 %1 行到 %2").arg(telemetry.buffer().size()).arg(path),
+                                 5000);
+    else
+        statusBar()->showMessage(tr("无法保存 %1：%2").arg(path, error));
+}
+
+void ScopeWindow::savePng()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("保存 PNG"), QStringLiteral("scope.png"), tr("PNG 图片 (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (plot->grab().save(path, "PNG"))
+        statusBar()->showMessage(tr("已保存 %1").arg(path), 5000);
+    else
+        statusBar()->showMessage(tr("无法保存 %1").arg(path));
+}

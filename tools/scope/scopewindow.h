@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "stepmetrics.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <vector>
+
+class QCheckBox;
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+class PlotWidget;
+
+namespace pidtune::scope {
+class Telemetry;
+}
+
+// The scope's window: one chart of the last seconds of every series, a legend with each
+// series' latest value and a box to hide it, the latest step's measures, and a status line.
+// It draws only when lines arrived since it last drew, at most kMaxRedrawsPerSecond times a
+// second, and not at all while paused.
+class ScopeWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxRedrawsPerSecond = 50;
+
+    ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QString &sourceName,
+                QWidget *parent = nullptr);
+    ~ScopeWindow() override;
+
+    void setWindowSeconds(double seconds);
+    void setFixedRange(double low, double high);
+    void showStep(const pidtune::scope::StepMetrics &step);
+    void showSourceEnded(const QString &reason);
+
+private:
+    void scheduleRedraw();
+    void redraw();
+    void addSeries(int series);
+    void updateStatus();
+    void setPaused(bool paused);
+    void saveCsv();
+    void savePng();
+
+    const pidtune::scope::Telemetry &telemetry;
+    PlotWidget *plot;
+    QString source;
+    QString sourceState;
+    QDoubleSpinBox *windowSeconds;
+    QCheckBox *fixedRange;
+    QDoubleSpinBox *rangeLow;
+    QDoubleSpinBox *rangeHigh;
+    QPushButton *pause;
+    QVBoxLayout *legend;
+    std::vector<QCheckBox *> legendRows;
+    QLabel *stepText;
+    QLabel *status;
+    QTimer redrawTimer;
+    QElapsedTimer sinceRedraw;
+    QTimer statusTimer;
+    quint64 linesAtLastStatus = 0;
+};

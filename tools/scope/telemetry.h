@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "samplebuffer.h"
+#include "stepmetrics.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+
+namespace pidtune::scope {
+
+struct TelemetrySettings
+{
+    QByteArray timeField; // the field that gives each line's time; empty: its arrival
+    double secondsPerUnit = 1e-3; // of the time field
+    QByteArray setpoint = "sp";
+    QByteArray response = "y";
+};
+
+// Turns the bytes of a source into plotted lines: splits them at CR, LF or CRLF, reads each
+// line's values into the series' rings, counts what it has to skip, and measures the
+// set-point's steps on the response.
+class Telemetry : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Telemetry(const TelemetrySettings &settings, QObject *parent = nullptr);
+
+    void setTimeField(const QByteArray &name, double secondsPerUnit);
+    void feed(const QByteArray &bytes);
+    // The source ended: its last line even without a line end, and the step under way.
+    void finish();
+
+    const SampleBuffer &buffer() const { return samples; }
+    // Lines received, and of those skipped: longer than kMaxLineLength, nothing to plot, or
+    // without the time field when there is one.
+    quint64 lines() const { return received; }
+    quint64 skipped() const { return skippedLines; }
+    // Whether lines named more series than the buffer takes; those were left out.
+    bool tooManySeries() const { return seriesRefused; }
+
+signals:
+    // New lines are in the buffer.
+    void arrived();
+    void stepMeasured(const pidtune::scope::StepMetrics &step);
+
+private:
+    void addLine(const char *begin, const char *end);
+    int series(const char *name, int size);
+    void report(const std::optional<StepMetrics> &step);
+
+    TelemetrySettings settings;
+    SampleBuffer samples;
+    StepTracker steps;
+    QElapsedTimer clock;
+    std::vector<QByteArray> names; // of the series, as in the lines
+    std::vector<double> line; // the values of the line being read, by series
+    int setpointSeries = -1;
+    int responseSeries = -1;
+    QByteArray pending; // a line's start, waiting for its end
+    bool overlong = false;
+    bool appended = false; // since arrived() was last emitted
+    quint64 received = 0;
+    quint64 skippedLines = 0;
+    bool seriesRefused = false;
+};
+
+} // namespace pidtune::scope
