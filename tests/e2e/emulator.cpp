@@ -5,54 +5,57 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-#if defined(Q_OS_LINUX)
 #include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
-#endif
+#include <unistd.h>
 
-namespace {
-
-// In the child, between fork and exec: a test killed by its time-out takes the emulator along.
-void dieWithParent()
+Emulator::Emulator(bool nonBlockingLog)
 {
-#if defined(Q_OS_LINUX)
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
-}
-
-} // namespace
-
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-void ChildProcess::setupChildProcess()
-{
-    dieWithParent();
-}
-#endif
-
-Emulator::Emulator()
-{
+    if (::pipe2(log, O_CLOEXEC) == 0) {
+        ::fcntl(log[0], F_SETFL, O_NONBLOCK);
+        ::fcntl(log[0], F_SETPIPE_SZ, 4096);
+        if (nonBlockingLog)
+            ::fcntl(log[1], F_SETFL, O_NONBLOCK);
+    }
+    // In the child, between fork and exec: the log pipe as standard output, a process group of
+    // its own, and a test killed by its time-out takes the emulator along.
+    const int logOut = log[1];
+    const auto modifier = [logOut] {
+        ::dup2(logOut, STDOUT_FILENO);
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    };
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    process.setChildProcessModifier(dieWithParent);
+    process.setChildProcessModifier(modifier);
+#else
+    process.modifier = modifier;
 #endif
 }
 
 Emulator::~Emulator()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
+    if (process.state() != QProcess::NotRunning) {
+        const pid_t group = pid_t(process.processId());
+        ::kill(-group, SIGTERM);
+        if (!process.waitForFinished(3000)) {
+            ::kill(-group, SIGKILL);
+            process.waitForFinished(3000);
+        }
+    }
+    for (const int fd : log) {
+        if (fd >= 0)
+            ::close(fd);
     }
 }
 
 bool Emulator::start(const QString &program, const QStringList &arguments)
 {
-    clock.start();
     process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
-        failure = process.errorString();
+    if (log[0] < 0 || !process.waitForStarted(5000)) {
+        failure = log[0] < 0 ? QStringLiteral("no pipe for the log") : process.errorString();
         return false;
     }
     // QEMU: "char device redirected to /dev/pts/3 (label serial0)"; pidtune-simavr-pty: "pty: ..."
@@ -69,20 +72,41 @@ bool Emulator::start(const QString &program, const QStringList &arguments)
     return true;
 }
 
-QByteArray Emulator::nextLine(int timeoutMs, const QByteArray &skipPrefix)
+QByteArray Emulator::nextLine(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        while (process.canReadLine()) {
-            const QByteArray line = process.readLine();
-            if (skipPrefix.isEmpty() || !line.startsWith(skipPrefix))
-                return line;
-            skipped << line;
+        const int end = unread.indexOf('\n');
+        if (end >= 0) {
+            const QByteArray line = unread.left(end + 1);
+            unread.remove(0, end + 1);
+            return line;
+        }
+        char chunk[4096];
+        const ssize_t got = ::read(log[0], chunk, sizeof chunk);
+        if (got > 0) {
+            unread.append(chunk, int(got));
+            continue;
         }
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
             return QByteArray();
         // Short turns, so that the window can still write what its port has buffered.
         QCoreApplication::processEvents();
-        process.waitForReadyRead(int(qMin<qint64>(20, deadline.remainingTime())));
+        pollfd readable = {log[0], POLLIN, 0};
+        ::poll(&readable, 1, int(qMin<qint64>(20, deadline.remainingTime())));
+    }
+}
+
+QByteArray Emulator::nextReport(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QByteArray line = nextLine(int(deadline.remainingTime()));
+        if (line.startsWith("t=") || line.startsWith("state ")) {
+            loopLines.append({reports, line});
+            continue;
+        }
+        ++reports;
+        return line;
     }
 }

@@ -134,6 +134,17 @@ static unsigned finish(char *line, char *end)
     return (unsigned)(end - line);
 }
 
+/* " sp=50 y=41.66391 u=41.68064", for the stream and the state line alike. */
+static char *put_loop(char *out, const tuner *t, float setpoint)
+{
+    out = put_text(out, " sp=");
+    out = put_value(out, setpoint);
+    out = put_text(out, " y=");
+    out = put_value(out, t->plant);
+    out = put_text(out, " u=");
+    return put_value(out, t->output);
+}
+
 unsigned tuner_format_value(float value, char out[TUNER_NUMBER_SIZE])
 {
     char *end = put_value(out, value);
@@ -151,6 +162,8 @@ void tuner_init(tuner *t)
         t->slots[i].value = known[i].initial;
     }
     t->used = TUNER_KNOWN_PARAMETERS;
+    t->stream_in = TUNER_STREAM_EVERY_MS;
+    t->state_in = TUNER_STATE_EVERY_MS;
 }
 
 /* The slot that holds the identifier, or TUNER_SLOTS. */
@@ -230,7 +243,7 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     const float filter = t->slots[TUNER_OUTPUT_FILTER - 1].value;
     const float error = setpoint - t->plant;
     float wanted;
-    char *end;
+    char *end = line;
 
     /* Limiting the integral term itself keeps it from winding up while the output is held. */
     t->integral = clamp(t->integral + ki * error * dt, t->slots[TUNER_INTEGRAL_LIMIT - 1].value);
@@ -243,19 +256,28 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     t->plant += dt / TUNER_PLANT_TAU_S * (t->output - t->plant);
     t->time_ms += TUNER_STEP_MS;
 
-    if (t->time_ms % TUNER_STATE_EVERY_MS != 0u)
-        return 0;
-    end = put_text(line, "state t=");
-    end = put_unsigned(end, t->time_ms);
-    end = put_text(end, " sp=");
-    end = put_value(end, setpoint);
-    end = put_text(end, " y=");
-    end = put_value(end, t->plant);
-    end = put_text(end, " u=");
-    end = put_value(end, t->output);
-    end = put_text(end, " overruns=");
-    end = put_unsigned(end, overruns);
-    return finish(line, end);
+    /* Count-downs rather than t % period: no 32-bit division every millisecond on an 8-bit
+     * processor. */
+#if TUNER_STREAM_EVERY_MS
+    if (--t->stream_in == 0u) {
+        t->stream_in = TUNER_STREAM_EVERY_MS;
+        end = put_text(end, "t=");
+        end = put_unsigned(end, t->time_ms);
+        end = put_loop(end, t, setpoint);
+        end = put_text(end, "\r\n");
+    }
+#endif
+    if (--t->state_in == 0u) {
+        t->state_in = TUNER_STATE_EVERY_MS;
+        end = put_text(end, "state t=");
+        end = put_unsigned(end, t->time_ms);
+        end = put_loop(end, t, setpoint);
+        end = put_text(end, " overruns=");
+        end = put_unsigned(end, overruns);
+        end = put_text(end, "\r\n");
+    }
+    *end = '\0';
+    return (unsigned)(end - line);
 }
 
 unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE])
