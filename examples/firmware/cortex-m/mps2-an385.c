@@ -100,9 +100,13 @@ int main(void)
     SYST_CSR = 7u; /* processor clock, interrupt, enable */
 
     for (;;) {
+        /* One frame per pass, the loop's due steps in between: a flood of frames must not
+         * hold up the controller (nor its clock, which counts only 255 ms ahead). */
         while ((byte = ring_get(&received)) >= 0) {
-            if (tuner_receive(&t, (uint8_t)byte, line))
+            if (tuner_receive(&t, (uint8_t)byte, line)) {
                 log_line(line);
+                break;
+            }
         }
         if (paused) {
             /* Room again: take what the UART holds, then listen again. */
