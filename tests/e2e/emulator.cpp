@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -71,12 +72,9 @@ QByteArray Emulator::nextLine(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        const int end = unread.indexOf('\n');
-        if (end >= 0) {
-            const QByteArray line = unread.left(end + 1);
-            unread.remove(0, end + 1);
-            return line;
-        }
+        const int end = unread.indexOf('\n') + 1;
+        if (end > 0)
+            return std::exchange(unread, unread.mid(end)).left(end);
         char chunk[4096];
         const ssize_t got = ::read(log[0], chunk, sizeof chunk);
         if (got > 0) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>

@@ -51,6 +51,16 @@ ISR(TIMER1_COMPA_vect)
     ticks = (uint8_t)(ticks + 1u);
 }
 
+/* Stands still for the test parameter TUNER_STALL, spinning on the tick count in RAM while
+ * the interrupts go on. */
+static void hold(uint16_t ms)
+{
+    while (ms-- > 0u) {
+        const uint8_t now = ticks;
+        while (ticks == now) { }
+    }
+}
+
 static void log_line(const char *line)
 {
     /* Without simavr, write to a second (software) UART or a display here instead. */
@@ -86,10 +96,11 @@ int main(void)
         while ((byte = ring_get(&received)) >= 0) {
             if (tuner_receive(&t, (uint8_t)byte, line)) {
                 log_line(line);
+                hold(tuner_take_stall(&t));
                 break;
             }
         }
-        if (!(UCSR0B & _BV(RXCIE0))) {
+        if (!(UCSR0B & _BV(RXCIE0)) && !ring_full(&received)) {
             /* Room again: take what the USART holds, then listen again. Done here rather than
              * by the interrupt, which simavr does not raise again for a byte already waiting. */
             cli();

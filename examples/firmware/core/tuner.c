@@ -198,6 +198,9 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
     if (frame.identifier >= 1u && frame.identifier <= TUNER_KNOWN_PARAMETERS) {
         min = known[frame.identifier - 1u].min;
         max = known[frame.identifier - 1u].max;
+    } else if (frame.identifier == TUNER_STALL) {
+        min = 0.0f;
+        max = TUNER_STALL_LIMIT;
     }
     slot = find(t, frame.identifier);
     if (!(frame.value >= min && frame.value <= max)) { /* false for NaN as well */
@@ -212,6 +215,7 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
         t->slots[slot].identifier = frame.identifier;
         t->slots[slot].value = frame.value;
     }
+    t->stall_ms = !reason && frame.identifier == TUNER_STALL ? (uint16_t)frame.value : 0u;
 
     end = put_text(line, reason ? "reject id=" : "param id=");
     end = put_unsigned(end, frame.identifier);
@@ -278,6 +282,13 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     }
     *end = '\0';
     return (unsigned)(end - line);
+}
+
+uint16_t tuner_take_stall(tuner *t)
+{
+    const uint16_t ms = t->stall_ms;
+    t->stall_ms = 0;
+    return ms;
 }
 
 unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE])

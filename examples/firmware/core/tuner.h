@@ -35,6 +35,11 @@ enum tuner_parameter_id {
 #define TUNER_KNOWN_PARAMETERS 6
 /* Any other identifier is stored too (for code you add), within +-TUNER_OTHER_LIMIT. */
 #define TUNER_OTHER_LIMIT 100000.0f
+/* For tests, not for tuning: a frame of this identifier (0 to 1000) holds up the main loop for
+ * that many milliseconds once, as a slow log or a long computation would, so that frames sent
+ * meanwhile fill the receive ring. */
+#define TUNER_STALL 250
+#define TUNER_STALL_LIMIT 1000.0f
 /* Table slots, the six above included. */
 #define TUNER_SLOTS 16
 
@@ -69,6 +74,7 @@ typedef struct tuner
     uint32_t time_ms;
     uint16_t stream_in; /* milliseconds to the next stream line */
     uint16_t state_in; /* and to the next state line */
+    uint16_t stall_ms; /* asked for by the last frame */
     float plant; /* y */
     float previous_plant;
     float integral;
@@ -86,6 +92,9 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE]);
  * every TUNER_STATE_EVERY_MS; otherwise 0. overruns is the board's count of bytes lost in its
  * UART, reported as it is. */
 unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE]);
+
+/* How long the last frame asked the main loop to stand still, in ms; 0 from then on. */
+uint16_t tuner_take_stall(tuner *t);
 
 /* The line the board prints once at start. */
 unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE]);

@@ -59,14 +59,17 @@ static void parameters(void)
         {1, 0x42C80000u, 1}, /* 100 */
         {1, 0x42C80001u, 0}, /* the float just above 100 */
         {3, 0x41280000u, 0}, /* 10.5: Kd and the filter only to 10 */
-        {6, 0x41280000u, 0},   {6, 0x41200000u, 1}, /* 10 */
+        {6, 0x41280000u, 0}, /* 10.5 */
+        {6, 0x41200000u, 1}, /* 10 */
         {4, 0x42C80000u, 1}, /* integral limit 100 */
         {5, 0xC2C80000u, 1}, /* set-point -100 */
         {5, 0xC2C80001u, 0}, /* just below it */
         {0, 0x7FC00000u, 0}, /* NaN, never */
         {44, 0x3F33328Bu, 1}, /* 0.69999: any other identifier within +-100000 */
         {255, 0xC7C35000u, 1}, /* -100000 */
-        {255, 0xC7C35001u, 0},
+        {255, 0xC7C35001u, 0}, /* just below it */
+        {TUNER_STALL, 0x447A0000u, 1}, /* 1000 ms, the most */
+        {TUNER_STALL, 0x447A4000u, 0}, /* 1001 */
     };
     tuner t;
     char line[TUNER_LINE_SIZE];
@@ -76,7 +79,6 @@ static void parameters(void)
     for (identifier = 1; identifier <= TUNER_KNOWN_PARAMETERS; ++identifier)
         check(tuner_parameter(&t, identifier) == initial[identifier - 1], "at start", identifier,
               __LINE__);
-    check(tuner_parameter(&t, 7) == 0.0f, "one that never came", 7, __LINE__);
     for (i = 0; i < sizeof frames / sizeof frames[0]; ++i) {
         const uint32_t before = bits_of(tuner_parameter(&t, frames[i].identifier));
         const int taken = send(&t, frames[i].identifier, frames[i].bits, line) > 0
@@ -87,8 +89,12 @@ static void parameters(void)
               "stored", i, __LINE__);
     }
 
-    /* 16 slots: with 44 and 255, 8 more identifiers, then no new one, but a known one still. */
-    for (identifier = 100; identifier < 108; ++identifier)
+    /* The stall is asked for once, by the frame just taken. */
+    send(&t, TUNER_STALL, 0x42C80000u, line);
+    check(tuner_take_stall(&t) == 100u && tuner_take_stall(&t) == 0u, "stall", 100, __LINE__);
+
+    /* 16 slots: 44, 255 and 250, 7 more identifiers, then no new one, but a known one still. */
+    for (identifier = 100; identifier < 107; ++identifier)
         check(send(&t, identifier, 0x40000000u, line) && strncmp(line, "param ", 6) == 0,
               "a free slot", identifier, __LINE__);
     send(&t, 200, 0x40400000u, line);
@@ -102,34 +108,31 @@ static void loop(void)
 {
     static const struct
     {
-        float kp, ki, kd, integral_limit, setpoint, filter;
+        float parameter[TUNER_KNOWN_PARAMETERS]; /* Kp, Ki, Kd, integral limit, set-point, filter */
         uint32_t ms;
         float y, tolerance;
     } cases[] = {
         /* Proportional only: the plant settles short of the set-point, at kp/(1+kp) of it. */
-        {1, 0, 0, 10, 10, 0, 5000, 5, 0.01f},
-        {3, 0, 0, 10, -8, 0, 5000, -6, 0.01f},
-        {1, 2, 0, 100, 10, 0, 10000, 10, 0.01f}, /* PI reaches the set-point */
-        {0, 50, 0, 3, 10, 0, 10000, 3, 0.01f}, /* the integral held at its limit */
+        {{1, 0, 0, 10, 10, 0}, 5000, 5, 0.01f},
+        {{3, 0, 0, 10, -8, 0}, 5000, -6, 0.01f},
+        {{1, 2, 0, 100, 10, 0}, 10000, 10, 0.01f}, /* PI reaches the set-point */
+        {{0, 50, 0, 3, 10, 0}, 10000, 3, 0.01f}, /* the integral held at its limit */
         /* 100 ms after a step the output is still held at its limit: y = 200 (1 - 0.998^100). */
-        {100, 0, 0, 0, 100, 0, 100, 36.2866f, 0.01f},
+        {{100, 0, 0, 0, 100, 0}, 100, 36.2866f, 0.01f},
         /* Kd on y, not on the error: tau' = (tau + kd)/(1 + kp), y = 5 (1 - e^(-t/tau')). */
-        {1, 0, 0.5f, 10, 10, 0, 500, 3.16060f, 0.02f},
+        {{1, 0, 0.5f, 10, 10, 0}, 500, 3.16060f, 0.02f},
         /* A filter of tau makes it second order: y = 5 (1 - e^(-t/tau) (cos t/tau + sin t/tau)). */
-        {1, 0, 0, 10, 10, 0.5f, 500, 2.45829f, 0.02f},
+        {{1, 0, 0, 10, 10, 0.5f}, 500, 2.45829f, 0.02f},
     };
     size_t i;
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         tuner t;
         char line[TUNER_LINE_SIZE];
         uint32_t ms;
+        uint8_t id;
         tuner_init(&t);
-        send(&t, TUNER_KP, bits_of(cases[i].kp), line);
-        send(&t, TUNER_KI, bits_of(cases[i].ki), line);
-        send(&t, TUNER_KD, bits_of(cases[i].kd), line);
-        send(&t, TUNER_INTEGRAL_LIMIT, bits_of(cases[i].integral_limit), line);
-        send(&t, TUNER_OUTPUT_FILTER, bits_of(cases[i].filter), line);
-        send(&t, TUNER_SETPOINT, bits_of(cases[i].setpoint), line);
+        for (id = 1; id <= TUNER_KNOWN_PARAMETERS; ++id)
+            send(&t, id, bits_of(cases[i].parameter[id - 1]), line);
         for (ms = 0; ms < cases[i].ms; ++ms)
             tuner_step(&t, 0, line);
         check(t.plant >= cases[i].y - cases[i].tolerance
