@@ -10,15 +10,20 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+namespace {
+constexpr int kLogSize = 4096; // a page, the least a pipe holds
+} // namespace
 
 Emulator::Emulator(bool nonBlockingLog)
 {
     // A failure here shows as no terminal named by start().
     ::pipe2(log, O_CLOEXEC);
     ::fcntl(log[0], F_SETFL, O_NONBLOCK);
-    ::fcntl(log[0], F_SETPIPE_SZ, 4096);
+    ::fcntl(log[0], F_SETPIPE_SZ, kLogSize);
     if (nonBlockingLog)
         ::fcntl(log[1], F_SETFL, O_NONBLOCK);
     // In the child, between fork and exec: the log pipe as standard output, a process group of
@@ -50,17 +55,13 @@ Emulator::~Emulator()
 bool Emulator::start(const QString &program, const QStringList &arguments)
 {
     process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
-        failure = process.errorString();
-        return false;
-    }
     // QEMU: "char device redirected to /dev/pts/3 (label serial0)"; pidtune-simavr-pty: "pty: ..."
     static const QRegularExpression name(QStringLiteral("(?:^pty: |redirected to )(/dev/\\S+)"));
-    const QByteArray line = nextLine(10000);
+    const QByteArray line = process.waitForStarted(5000) ? nextLine(10000) : QByteArray();
     const QRegularExpressionMatch match = name.match(QString::fromLocal8Bit(line));
     if (!match.hasMatch()) {
-        failure = QStringLiteral("no terminal named in \"%1\"; standard error: %2")
-                      .arg(QString::fromLocal8Bit(line).trimmed(),
+        failure = QStringLiteral("no terminal named in \"%1\" (%2); standard error: %3")
+                      .arg(QString::fromLocal8Bit(line).trimmed(), process.errorString(),
                            QString::fromLocal8Bit(process.readAllStandardError()));
         return false;
     }
@@ -90,16 +91,20 @@ QByteArray Emulator::nextLine(int timeoutMs)
     }
 }
 
+bool Emulator::logFull() const
+{
+    // Within a line of full: a line is written whole or waits.
+    int queued = 0;
+    return ::ioctl(log[0], FIONREAD, &queued) == 0 && queued > kLogSize - 128;
+}
+
 QByteArray Emulator::nextReport(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QByteArray line = nextLine(int(deadline.remainingTime()));
-        if (line.startsWith("t=") || line.startsWith("state ")) {
-            loopLines.append({reports, line});
-            continue;
-        }
-        ++reports;
-        return line;
-    }
+    QByteArray line;
+    while ((line = nextLine(int(deadline.remainingTime()))).startsWith("t=")
+           || line.startsWith("state "))
+        loopLines.append({reports, line});
+    ++reports;
+    return line;
 }

@@ -47,6 +47,8 @@ public:
     // The next line that is not one of the loop's own (a stream line "t=..." or a state line),
     // which are kept in loopLines, each with the number of reports returned before it.
     QByteArray nextReport(int timeoutMs);
+    // The log holds as much as it can: a board writing to it now waits (or loses what it writes).
+    bool logFull() const;
     struct LoopLine
     {
         int reports;

@@ -24,7 +24,7 @@ AVR_MCU(F_CPU, "atmega328p");
 
 static ring received;
 static volatile uint8_t ticks; /* milliseconds, counted by Timer1; wraps */
-static volatile uint8_t overruns; /* bytes lost in the USART (data overrun), wraps */
+static volatile uint8_t overruns; /* times the USART lost bytes (data overrun), wraps */
 
 /* The USART's next byte into the ring. DOR0 tells that bytes were lost before this one, and
  * reading UDR0 clears it: so it is counted here, on every path that reads UDR0. */

@@ -89,8 +89,8 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE]);
 
 /* One millisecond of controller and plant. Returns the length of the lines that are due,
  * written into line: the stream line every TUNER_STREAM_EVERY_MS, followed by the state line
- * every TUNER_STATE_EVERY_MS; otherwise 0. overruns is the board's count of bytes lost in its
- * UART, reported as it is. */
+ * every TUNER_STATE_EVERY_MS; otherwise 0. overruns is the board's count of the times its UART
+ * lost bytes, reported as it is. */
 unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE]);
 
 /* How long the last frame asked the main loop to stand still, in ms; 0 from then on. */

@@ -169,19 +169,17 @@ static void loop_lines(void)
 static void ring_order(void)
 {
     ring r;
-    unsigned in = 0, out = 0, round;
+    unsigned in = 0, out = 0;
     int got;
     memset(&r, 0, sizeof r);
     /* Filled to the brim and emptied three times, so that the indices wrap round. */
-    for (round = 0; round < 3; ++round) {
-        const unsigned before = in;
+    while (in < 3u * (RING_SIZE - 1u)) {
         while (!ring_full(&r))
             ring_put(&r, (uint8_t)in++);
-        check(in - before == RING_SIZE - 1, "a full ring holds", in - before, __LINE__);
+        check(in % (RING_SIZE - 1u) == 0u, "a full ring holds RING_SIZE - 1", in, __LINE__);
         while ((got = ring_get(&r)) >= 0)
             check((unsigned)got == (out++ & 0xFFu), "next out", (unsigned long)got, __LINE__);
     }
-    check(out == in, "all out", out, __LINE__);
 }
 
 int main(void)
