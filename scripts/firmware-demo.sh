@@ -51,7 +51,9 @@ say "the $board firmware listens on $pty; its reports follow."
 say "In the window: pick $pty (last in 串口号), press 打开串口, and release a slider."
 say "Channels 1-6 are Kp, Ki, Kd, integral limit, set-point and output filter (examples/Settings.ini);"
 say "raise Kp and the set-point and watch y follow in the state lines. Close the window to stop."
-tail -n +2 -f "$log" &
+# Without the loop's 50 stream lines a second (t=...), which are for a plotter, not for reading;
+# tail ends with the emulator.
+tail --pid="$emulator_pid" -n +2 -f "$log" | grep --line-buffered -v '^t=' &
 tail_pid=$!
 cd "$PIDTUNE_ROOT/examples"
 PIDTUNE_EXTRA_PORTS=$pty "$PIDTUNE_BUILD_DIR/pidtune"

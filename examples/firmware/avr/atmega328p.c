@@ -24,24 +24,41 @@ AVR_MCU(F_CPU, "atmega328p");
 
 static ring received;
 static volatile uint8_t ticks; /* milliseconds, counted by Timer1; wraps */
-static volatile uint8_t overruns; /* bytes lost in the USART (data overrun), wraps */
+static volatile uint8_t overruns; /* times the USART lost bytes (data overrun), wraps */
 
-ISR(USART_RX_vect)
+/* The USART's next byte into the ring. DOR0 tells that bytes were lost before this one, and
+ * reading UDR0 clears it: so it is counted here, on every path that reads UDR0. */
+static void take_byte(void)
 {
     if (UCSR0A & _BV(DOR0))
         ++overruns;
+    ring_put(&received, UDR0);
+}
+
+ISR(USART_RX_vect)
+{
     if (ring_full(&received)) {
         /* Leave the byte in UDR0 and stop listening until the loop has caught up: simavr then
-         * holds the rest; a real line would overrun, which is counted above. */
+         * holds the rest; a real line overruns, which take_byte counts. */
         UCSR0B &= (uint8_t)~_BV(RXCIE0);
         return;
     }
-    ring_put(&received, UDR0);
+    take_byte();
 }
 
 ISR(TIMER1_COMPA_vect)
 {
     ticks = (uint8_t)(ticks + 1u);
+}
+
+/* Stands still for the test parameter TUNER_STALL, spinning on the tick count in RAM while
+ * the interrupts go on. */
+static void hold(uint16_t ms)
+{
+    while (ms-- > 0u) {
+        const uint8_t now = ticks;
+        while (ticks == now) { }
+    }
 }
 
 static void log_line(const char *line)
@@ -74,16 +91,21 @@ int main(void)
     sei();
 
     for (;;) {
+        /* One frame per pass, the loop's due steps in between: a flood of frames must not
+         * hold up the controller (nor its clock, which counts only 255 ms ahead). */
         while ((byte = ring_get(&received)) >= 0) {
-            if (tuner_receive(&t, (uint8_t)byte, line))
+            if (tuner_receive(&t, (uint8_t)byte, line)) {
                 log_line(line);
+                hold(tuner_take_stall(&t));
+                break;
+            }
         }
-        if (!(UCSR0B & _BV(RXCIE0))) {
+        if (!(UCSR0B & _BV(RXCIE0)) && !ring_full(&received)) {
             /* Room again: take what the USART holds, then listen again. Done here rather than
              * by the interrupt, which simavr does not raise again for a byte already waiting. */
             cli();
             while ((UCSR0A & _BV(RXC0)) && !ring_full(&received))
-                ring_put(&received, UDR0);
+                take_byte();
             UCSR0B |= _BV(RXCIE0);
             sei();
         }

@@ -3,14 +3,17 @@
  * Runs AVR firmware in simavr with its USART0 on a new pseudo-terminal, so that pidtune can open
  * it like a serial port:
  *
- *   pidtune-simavr-pty firmware.elf
+ *   pidtune-simavr-pty [--real-line] firmware.elf
  *   pty: /dev/pts/4
  *   ready board=atmega328p int=16 slots=16
  *
  * The first line names the terminal; after it comes what the firmware writes to GPIOR0, its
  * console register, unchanged. Bytes from the terminal go into the USART as fast as it takes
- * them (simavr paces them at the firmware's baud rate); what the USART sends goes to the
- * terminal. Runs until it is stopped by a signal, or the firmware crashes (exit 1).
+ * them (simavr paces them at the firmware's baud rate), as if the line had flow control: none
+ * is ever lost. With --real-line they come at the line's pace whether the firmware takes them or
+ * not, and the USART holds only what the chip holds, so that a firmware too slow to take them
+ * overruns, as it would on a wire. What the USART sends goes to the terminal. Runs until it is
+ * stopped by a signal, or the firmware crashes (exit 1).
  */
 #define _DEFAULT_SOURCE
 #include <avr_ioport.h>
@@ -35,10 +38,16 @@
 #define CONSOLE_REGISTER 0x3E
 /* How often the terminal is looked at, in emulated time: a byte takes 87 us at 115200 baud. */
 #define POLL_US 200
+/* What an ATmega328P's USART holds: two received bytes, and a third in its shift register. */
+#define CHIP_HOLDS 3
+
+DEFINE_FIFO(uint16_t, uart_fifo);
 
 static int master = -1;
+static avr_uart_t *usart; /* USART0 */
 static avr_irq_t *uart_input;
 static int uart_ready; /* the USART's input FIFO has room */
+static int real_line;
 static uint8_t pending[256];
 static ssize_t pending_at, pending_end;
 
@@ -64,7 +73,7 @@ static void quiet_logger(avr_t *avr, const int level, const char *format, va_lis
 static void feed(void)
 {
     /* Each byte may fill the FIFO, and XOFF then clears uart_ready at once. */
-    while (uart_ready && pending_at < pending_end)
+    while (uart_ready && !real_line && pending_at < pending_end)
         avr_raise_irq(uart_input, pending[pending_at++]);
 }
 
@@ -95,17 +104,40 @@ static void uart_output(avr_irq_t *irq, uint32_t value, void *param)
         perror("pidtune-simavr-pty: write");
 }
 
-static avr_cycle_count_t poll_terminal(avr_t *avr, avr_cycle_count_t when, void *param)
+static void read_terminal(void)
 {
-    (void)param;
     if (pending_at == pending_end) {
         /* EIO while no program has the terminal open, EAGAIN when nothing is waiting. */
         const ssize_t got = read(master, pending, sizeof pending);
         pending_at = 0;
         pending_end = got > 0 ? got : 0;
     }
+}
+
+static avr_cycle_count_t poll_terminal(avr_t *avr, avr_cycle_count_t when, void *param)
+{
+    (void)param;
+    read_terminal();
     feed();
     return when + avr_usec_to_cycles(avr, POLL_US);
+}
+
+/* --real-line: one byte every byte time. One that finds the USART full is lost, and the USART
+ * says so in DOR0, as the chip does. */
+static avr_cycle_count_t line_byte(avr_t *avr, avr_cycle_count_t when, void *param)
+{
+    (void)param;
+    read_terminal();
+    if (pending_at < pending_end) {
+        const uint8_t byte = pending[pending_at++];
+        if (uart_fifo_get_read_size(&usart->input) < CHIP_HOLDS)
+            avr_raise_irq(uart_input, byte);
+        else
+            avr_regbit_setto(avr, usart->dor, 1);
+    }
+    /* Until the firmware sets the baud rate, look as often as without --real-line. */
+    return when
+        + (usart->cycles_per_byte ? usart->cycles_per_byte : avr_usec_to_cycles(avr, POLL_US));
 }
 
 int main(int argc, char **argv)
@@ -114,22 +146,26 @@ int main(int argc, char **argv)
     struct termios raw;
     uint32_t flags = 0;
     char path[128];
+    const char *image;
+    avr_io_t *io;
     int slave;
     avr_t *avr;
 
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s firmware.elf\n", argv[0]);
+    real_line = argc == 3 && strcmp(argv[1], "--real-line") == 0;
+    if (argc != 2 + real_line) {
+        fprintf(stderr, "usage: %s [--real-line] firmware.elf\n", argv[0]);
         return 2;
     }
+    image = argv[1 + real_line];
     avr_global_logger_set(quiet_logger);
     memset(&firmware, 0, sizeof firmware);
-    if (elf_read_firmware(argv[1], &firmware) != 0) {
-        fprintf(stderr, "pidtune-simavr-pty: cannot read %s\n", argv[1]);
+    if (elf_read_firmware(image, &firmware) != 0) {
+        fprintf(stderr, "pidtune-simavr-pty: cannot read %s\n", image);
         return 1;
     }
     if (!firmware.mmcu[0] || !firmware.frequency) {
         fprintf(stderr, "pidtune-simavr-pty: %s has no .mmcu section naming the MCU and clock\n",
-                argv[1]);
+                image);
         return 1;
     }
     avr = avr_make_mcu_by_name(firmware.mmcu);
@@ -139,6 +175,14 @@ int main(int argc, char **argv)
     }
     avr_init(avr);
     avr_load_firmware(avr, &firmware);
+    for (io = avr->io_port; io && !usart; io = io->next) {
+        if (strcmp(io->kind, "uart") == 0 && ((avr_uart_t *)io)->name == '0')
+            usart = (avr_uart_t *)io;
+    }
+    if (!usart) {
+        fprintf(stderr, "pidtune-simavr-pty: %s has no USART0\n", firmware.mmcu);
+        return 1;
+    }
 
     /* Raw, like a serial line: no echo, no line editing, no CR/LF translation. */
     cfmakeraw(&raw);
@@ -161,7 +205,10 @@ int main(int argc, char **argv)
     avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
                             uart_output, NULL);
     avr_register_io_write(avr, CONSOLE_REGISTER, console_write, NULL);
-    avr_cycle_timer_register_usec(avr, POLL_US, poll_terminal, NULL);
+    if (real_line)
+        avr_cycle_timer_register_usec(avr, POLL_US, line_byte, NULL);
+    else
+        avr_cycle_timer_register_usec(avr, POLL_US, poll_terminal, NULL);
 
     printf("pty: %s\n", path);
     fflush(stdout);

@@ -134,6 +134,17 @@ static unsigned finish(char *line, char *end)
     return (unsigned)(end - line);
 }
 
+/* " sp=50 y=41.66391 u=41.68064", for the stream and the state line alike. */
+static char *put_loop(char *out, const tuner *t, float setpoint)
+{
+    out = put_text(out, " sp=");
+    out = put_value(out, setpoint);
+    out = put_text(out, " y=");
+    out = put_value(out, t->plant);
+    out = put_text(out, " u=");
+    return put_value(out, t->output);
+}
+
 unsigned tuner_format_value(float value, char out[TUNER_NUMBER_SIZE])
 {
     char *end = put_value(out, value);
@@ -151,6 +162,8 @@ void tuner_init(tuner *t)
         t->slots[i].value = known[i].initial;
     }
     t->used = TUNER_KNOWN_PARAMETERS;
+    t->stream_in = TUNER_STREAM_EVERY_MS;
+    t->state_in = TUNER_STATE_EVERY_MS;
 }
 
 /* The slot that holds the identifier, or TUNER_SLOTS. */
@@ -185,6 +198,9 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
     if (frame.identifier >= 1u && frame.identifier <= TUNER_KNOWN_PARAMETERS) {
         min = known[frame.identifier - 1u].min;
         max = known[frame.identifier - 1u].max;
+    } else if (frame.identifier == TUNER_STALL) {
+        min = 0.0f;
+        max = TUNER_STALL_LIMIT;
     }
     slot = find(t, frame.identifier);
     if (!(frame.value >= min && frame.value <= max)) { /* false for NaN as well */
@@ -199,6 +215,7 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
         t->slots[slot].identifier = frame.identifier;
         t->slots[slot].value = frame.value;
     }
+    t->stall_ms = !reason && frame.identifier == TUNER_STALL ? (uint16_t)frame.value : 0u;
 
     end = put_text(line, reason ? "reject id=" : "param id=");
     end = put_unsigned(end, frame.identifier);
@@ -230,7 +247,7 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     const float filter = t->slots[TUNER_OUTPUT_FILTER - 1].value;
     const float error = setpoint - t->plant;
     float wanted;
-    char *end;
+    char *end = line;
 
     /* Limiting the integral term itself keeps it from winding up while the output is held. */
     t->integral = clamp(t->integral + ki * error * dt, t->slots[TUNER_INTEGRAL_LIMIT - 1].value);
@@ -243,19 +260,35 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     t->plant += dt / TUNER_PLANT_TAU_S * (t->output - t->plant);
     t->time_ms += TUNER_STEP_MS;
 
-    if (t->time_ms % TUNER_STATE_EVERY_MS != 0u)
-        return 0;
-    end = put_text(line, "state t=");
-    end = put_unsigned(end, t->time_ms);
-    end = put_text(end, " sp=");
-    end = put_value(end, setpoint);
-    end = put_text(end, " y=");
-    end = put_value(end, t->plant);
-    end = put_text(end, " u=");
-    end = put_value(end, t->output);
-    end = put_text(end, " overruns=");
-    end = put_unsigned(end, overruns);
-    return finish(line, end);
+    /* Count-downs rather than t % period: no 32-bit division every millisecond on an 8-bit
+     * processor. */
+#if TUNER_STREAM_EVERY_MS
+    if (--t->stream_in == 0u) {
+        t->stream_in = TUNER_STREAM_EVERY_MS;
+        end = put_text(end, "t=");
+        end = put_unsigned(end, t->time_ms);
+        end = put_loop(end, t, setpoint);
+        end = put_text(end, "\r\n");
+    }
+#endif
+    if (--t->state_in == 0u) {
+        t->state_in = TUNER_STATE_EVERY_MS;
+        end = put_text(end, "state t=");
+        end = put_unsigned(end, t->time_ms);
+        end = put_loop(end, t, setpoint);
+        end = put_text(end, " overruns=");
+        end = put_unsigned(end, overruns);
+        end = put_text(end, "\r\n");
+    }
+    *end = '\0';
+    return (unsigned)(end - line);
+}
+
+uint16_t tuner_take_stall(tuner *t)
+{
+    const uint16_t ms = t->stall_ms;
+    t->stall_ms = 0;
+    return ms;
 }
 
 unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE])

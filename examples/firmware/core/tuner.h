@@ -9,6 +9,7 @@
  *   ready board=mps2-an385 int=32 slots=16
  *   param id=44 value=0.69999 bits=3f33328b skipped=0
  *   reject id=5 value=-21474.80078 bits=c6a7c59a reason=range skipped=0
+ *   t=1020 sp=50 y=1.95213 u=41.68064
  *   state t=1000 sp=0 y=0 u=0 overruns=0
  */
 #ifndef TUNER_H
@@ -34,13 +35,24 @@ enum tuner_parameter_id {
 #define TUNER_KNOWN_PARAMETERS 6
 /* Any other identifier is stored too (for code you add), within +-TUNER_OTHER_LIMIT. */
 #define TUNER_OTHER_LIMIT 100000.0f
+/* For tests, not for tuning: a frame of this identifier (0 to 1000) holds up the main loop for
+ * that many milliseconds once, as a slow log or a long computation would, so that frames sent
+ * meanwhile fill the receive ring. */
+#define TUNER_STALL 250
+#define TUNER_STALL_LIMIT 1000.0f
 /* Table slots, the six above included. */
 #define TUNER_SLOTS 16
 
-/* Room for the longest report line and its terminating NUL. */
-#define TUNER_LINE_SIZE 96
-/* The loop runs once a millisecond and reports its state once a second. */
+/* Room for the longest report lines of one call and the terminating NUL: a stream line and a
+ * state line come together once a second. */
+#define TUNER_LINE_SIZE 160
+/* The loop runs once a millisecond. It streams its state as name=value pairs every
+ * TUNER_STREAM_EVERY_MS, for a live plot (0 turns the stream off: a log slower than about
+ * 2.5 kB/s would otherwise hold up the main loop), and reports it in full once a second. */
 #define TUNER_STEP_MS 1
+#ifndef TUNER_STREAM_EVERY_MS
+#define TUNER_STREAM_EVERY_MS 20
+#endif
 #define TUNER_STATE_EVERY_MS 1000
 /* The plant: y' = (u - y) / tau, gain 1; the controller's output is held within +-limit. */
 #define TUNER_PLANT_TAU_S 0.5f
@@ -60,6 +72,9 @@ typedef struct tuner
     uint8_t used;
 
     uint32_t time_ms;
+    uint16_t stream_in; /* milliseconds to the next stream line */
+    uint16_t state_in; /* and to the next state line */
+    uint16_t stall_ms; /* asked for by the last frame */
     float plant; /* y */
     float previous_plant;
     float integral;
@@ -72,10 +87,14 @@ void tuner_init(tuner *t);
  * byte completed a frame, otherwise 0. */
 unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE]);
 
-/* One millisecond of controller and plant. Returns the length of the state line written into
- * line once every TUNER_STATE_EVERY_MS, otherwise 0. overruns is the board's count of bytes
- * lost in its UART, reported as it is. */
+/* One millisecond of controller and plant. Returns the length of the lines that are due,
+ * written into line: the stream line every TUNER_STREAM_EVERY_MS, followed by the state line
+ * every TUNER_STATE_EVERY_MS; otherwise 0. overruns is the board's count of the times its UART
+ * lost bytes, reported as it is. */
 unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE]);
+
+/* How long the last frame asked the main loop to stand still, in ms; 0 from then on. */
+uint16_t tuner_take_stall(tuner *t);
 
 /* The line the board prints once at start. */
 unsigned tuner_ready(const char *board, char line[TUNER_LINE_SIZE]);

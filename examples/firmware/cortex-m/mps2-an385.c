@@ -50,23 +50,34 @@ void uart0_rx_handler(void)
         UART0->state = UART_STATE_RX_OVERRUN;
         ++overruns;
     }
-    /* Cleared before the read: a byte that arrives after it raises the interrupt again. */
+    /* The UART holds one byte. Cleared before it is read: the next one raises the interrupt
+     * again. */
     UART0->intstatus = UART_INT_RX;
-    while (UART0->state & UART_STATE_RX_FULL) {
-        if (ring_full(&received)) {
-            /* Leave the byte in the UART and stop listening until the loop has caught up: QEMU
-             * then holds the rest on the host side; a real line would overrun, counted above. */
-            NVIC_ICER0 = 1u << UART0_RX_IRQ;
-            paused = 1;
-            return;
-        }
-        ring_put(&received, (uint8_t)UART0->data);
+    if (!(UART0->state & UART_STATE_RX_FULL))
+        return;
+    if (ring_full(&received)) {
+        /* Leave the byte in the UART and stop listening until the loop has caught up: QEMU then
+         * holds the rest on the host side; a real line would overrun, counted above. */
+        NVIC_ICER0 = 1u << UART0_RX_IRQ;
+        paused = 1;
+        return;
     }
+    ring_put(&received, (uint8_t)UART0->data);
 }
 
 void systick_handler(void)
 {
     ticks = (uint8_t)(ticks + 1u);
+}
+
+/* Stands still for the test parameter TUNER_STALL, spinning on the tick count in RAM while
+ * the interrupts go on. */
+static void hold(uint16_t ms)
+{
+    while (ms-- > 0u) {
+        const uint8_t now = ticks;
+        while (ticks == now) { }
+    }
 }
 
 static void log_line(const char *line)
@@ -100,12 +111,19 @@ int main(void)
     SYST_CSR = 7u; /* processor clock, interrupt, enable */
 
     for (;;) {
+        /* One frame per pass, the loop's due steps in between: a flood of frames must not
+         * hold up the controller (nor its clock, which counts only 255 ms ahead). */
         while ((byte = ring_get(&received)) >= 0) {
-            if (tuner_receive(&t, (uint8_t)byte, line))
+            if (tuner_receive(&t, (uint8_t)byte, line)) {
                 log_line(line);
+                hold(tuner_take_stall(&t));
+                break;
+            }
         }
-        if (paused) {
-            /* Room again: take what the UART holds, then listen again. */
+        if (paused && !ring_full(&received)) {
+            /* Room again: take what the UART holds, then listen again. Not before: the ring may
+             * have filled again while this loop waited for the log, and a byte left in the UART
+             * with its interrupt cleared would never be taken. */
             __asm volatile("cpsid i" ::: "memory");
             paused = 0;
             UART0->intstatus = UART_INT_RX;
