@@ -171,6 +171,8 @@ void ScopeTest::decimatesPerColumn()
     QCOMPARE(drawn.join(QLatin1Char(' ')), QStringLiteral("0.5:5 0.5:-3 1.5:2 2:nan 3.5:4 3.5:6"));
     QCOMPARE(extent.low, -3.0);
     QCOMPARE(extent.high, 6.0);
+    decimate(telemetry.buffer(), 0, 0, 1e20, 1e20, 4, points, extent); // no width: all in one
+    QCOMPARE(points.size(), 5);
 }
 
 void ScopeTest::savesAndReplaysCsv()

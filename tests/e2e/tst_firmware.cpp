@@ -131,7 +131,7 @@ void FirmwareTest::reportsEachRelease()
          "param id=255 value=12.3457 bits=414587fd skipped=0"},
         {3, "44", "0", "0.7", ToMax, nullptr, "param id=44 value=0.69999 bits=3f33328b skipped=0"},
         // The set-point's limit is +-100; the firmware shows the float's value to 5 decimals.
-        {4, "5", "-21474.8", "100", ToMin, nullptr,
+        {4, "5", "-21474.8", "0", ToMin, nullptr,
          "reject id=5 value=-21474.80078 bits=c6a7c59a reason=range skipped=0"},
         {5, "1", "0", "10", 250000, nullptr, "param id=1 value=2.5 bits=40200000 skipped=0"},
         {6, "128", "0", "0.0001", 1, nullptr, "param id=128 value=0.00001 bits=3727c5ac skipped=0"},

@@ -36,7 +36,10 @@ void decimate(const SampleBuffer &buffer, int series, qsizetype first, double fr
         }
         extent.low = std::min(extent.low, value);
         extent.high = std::max(extent.high, value);
-        const int at = std::clamp(int((buffer.time(line) - from) / width), 0, columns - 1);
+        // Clamped as a double: a window narrower than the times' precision (t in the 1e17s)
+        // gives a zero width, and converting an infinite or NaN column to int is undefined.
+        const double position = (buffer.time(line) - from) / width;
+        const int at = position >= 1 ? int(std::min(position, double(columns - 1))) : 0;
         if (at != column) {
             close();
             column = at;
