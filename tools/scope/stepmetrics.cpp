@@ -66,7 +66,7 @@ std::optional<StepMetrics> StepTracker::add(double time, double newSetpoint, dou
     // work per line stays constant and the report comes at most a sixteenth late.
     nextCheck = response.size() + std::max<size_t>(1, response.size() / 16);
     const StepMetrics now = measure();
-    if (now.settling <= (time - step.time) / 2) { // false while NaN
+    if (now.settling <= (time - step.time) / 3 && levelled(now)) { // false while NaN
         stepping = false;
         return now;
     }
@@ -79,6 +79,30 @@ std::optional<StepMetrics> StepTracker::finish()
         return std::nullopt;
     stepping = false;
     return measure();
+}
+
+bool StepTracker::levelled(const StepMetrics &now) const
+{
+    // A response can stay in the band around a final value that is still moving: the slow tail
+    // after an overshoot, which the mean over the last tenth follows. It has levelled when the
+    // trend of its second half (least squares, so that noise averages out) moves it by less
+    // than a quarter of the band over that half.
+    const double half = (response.back().time + step.time) / 2;
+    double n = 0, t = 0, y = 0, tt = 0, ty = 0;
+    for (auto point = response.rbegin(); point != response.rend() && point->time >= half; ++point) {
+        const double since = point->time - half;
+        n += 1;
+        t += since;
+        y += point->value;
+        tt += since * since;
+        ty += since * point->value;
+    }
+    const double spread = n * tt - t * t;
+    if (n < 3 || !(spread > 0))
+        return false;
+    const double slope = (n * ty - t * y) / spread;
+    const double way = step.to - now.error - response.front().value;
+    return std::abs(slope) * (response.back().time - half) <= kBand / 4 * std::abs(way);
 }
 
 StepMetrics StepTracker::measure() const

@@ -29,8 +29,9 @@ QString stepLine(const StepMetrics &step);
 
 // Follows a set-point and a response line by line and measures each step of the set-point:
 // any change of its value starts one. A step is reported once the response has stayed within
-// the 2 % band for as long as it took to get there, or else when the next step begins or the
-// source ends (finish()).
+// the 2 % band for twice as long as it took to get there and no longer drifts (its trend over
+// the second half of the time since the step moves it by less than a quarter of the band), or
+// else when the next step begins or the source ends (finish()).
 class StepTracker
 {
 public:
@@ -49,6 +50,7 @@ private:
         double value;
     };
     StepMetrics measure() const;
+    bool levelled(const StepMetrics &now) const;
 
     bool stepping = false;
     StepMetrics step;
