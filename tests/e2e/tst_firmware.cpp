@@ -5,12 +5,14 @@
 #include "app/mainwindow.h"
 #include "emulator.h"
 #include "pseudoterminal.h"
+#include "telemetry.h"
 #include "testwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include <fcntl.h>
@@ -94,6 +96,8 @@ private slots:
     void floodWhileTheLogStalls_data() { addBoards(); }
     void floodWhileTheLogStalls();
     void burstOnALineWithoutFlowControl();
+    void scopeMeasuresTheLoopsStep_data() { addBoards(); }
+    void scopeMeasuresTheLoopsStep();
 };
 
 // Starts the board (the log not read but by the test) and the window beside it.
@@ -265,6 +269,44 @@ void FirmwareTest::burstOnALineWithoutFlowControl()
         report = emulator.nextReport(kLineTimeoutMs);
     while (!report.isEmpty() && !report.startsWith("param id=6 value=1.25 bits=3fa00000 "));
     QVERIFY(!report.isEmpty());
+}
+
+void FirmwareTest::scopeMeasuresTheLoopsStep()
+{
+    QFETCH(QString, name);
+    START_BOARD(board(name), emulator, window);
+    setUpChannel(window, 1, QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("10"));
+    setUpChannel(window, 5, QStringLiteral("5"), QStringLiteral("-100"), QStringLiteral("100"));
+    openPort(window, emulator.ptyPath());
+    const auto release = [&](int n, int value) {
+        channel(window, n).slider->setValue(value * 100000);
+        pressAndRelease(channel(window, n).slider);
+    };
+    release(1, 5);
+    QCOMPARE(emulator.nextReport(kLineTimeoutMs), "param id=1 value=5 bits=40a00000 skipped=0\r\n");
+
+    // Kp 5 alone on the plant's tau of 0.5 s: a first-order loop with tau 0.5/6 and a final
+    // value of 5/6 of the set-point. The log goes to the scope's measure as it would through a
+    // pipe, timed by the board's own clock.
+    pidtune::scope::Telemetry scope({"t", 1e-3, "sp", "y"});
+    std::optional<pidtune::scope::StepMetrics> step;
+    connect(&scope, &pidtune::scope::Telemetry::stepMeasured,
+            [&](const pidtune::scope::StepMetrics &measured) { step = measured; });
+    // A stream line before the step, the set-point's value it steps from.
+    QByteArray line;
+    do
+        scope.feed(line = emulator.nextLine(kLineTimeoutMs));
+    while (!line.isEmpty() && !line.startsWith("t="));
+    release(5, 50);
+    for (int lines = 0; !step && lines < 200; ++lines)
+        scope.feed(emulator.nextLine(kLineTimeoutMs));
+    QVERIFY(step);
+    qInfo("%s: %s", qPrintable(name), qPrintable(pidtune::scope::stepLine(*step)));
+    QCOMPARE(step->to, 50.0);
+    QVERIFY2(std::abs(step->rise / (std::log(9.0) * 0.5 / 6) - 1) < 0.05,
+             qPrintable(QString::number(step->rise)));
+    QVERIFY2(std::abs(step->error / (50.0 / 6) - 1) < 0.05,
+             qPrintable(QString::number(step->error)));
 }
 
 QTEST_MAIN(FirmwareTest)
