@@ -86,3 +86,32 @@ ensure_cjk_font() {
     fi
     ensure_packages fontconfig fonts-wqy-microhei
 }
+
+# Starts the example firmware's image for a board (mps2-an385 under QEMU, atmega328p under
+# simavr) from the build tree, its log going to the file $1, and waits until the emulator names
+# the pseudo-terminal of the board's UART. Sets emulator_pid and board_pty. The build must have
+# found the cross compilers (firmware_packages).
+start_board() {
+    local board=$1 log=$2 images=$PIDTUNE_BUILD_DIR/tests/e2e emulator
+    if [ "$board" = mps2-an385 ]; then
+        # UART0 on a new pseudo-terminal for pidtune, UART1 (the log) on standard output.
+        emulator=(qemu-system-arm -machine mps2-an385 -nodefaults -nic none -display none -monitor none
+                  -serial pty -serial stdio -kernel "$images/mps2-an385/pidtune-firmware-mps2-an385.elf")
+    else
+        emulator=("$images/pidtune-simavr-pty" "$images/atmega328p/pidtune-firmware-atmega328p.elf")
+    fi
+    # QEMU's own warnings (an unconnected network card on this board) are shown only if it
+    # fails to start.
+    "${emulator[@]}" >"$log" 2>"$log.err" &
+    # shellcheck disable=SC2034 # for the caller
+    emulator_pid=$!
+    board_pty=
+    for _ in $(seq 50); do
+        board_pty=$(grep -o -m1 '/dev/pts/[0-9]*' "$log" || true)
+        [ -n "$board_pty" ] && return 0
+        sleep 0.1
+    done
+    cat "$log" "$log.err" >&2
+    say "the emulator named no terminal"
+    return 1
+}
