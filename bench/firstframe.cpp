@@ -7,6 +7,7 @@
 // itself, unchanged, and the windows it is compared with.
 #include "firstframe.h"
 #include "median.h"
+#include "xvfb.h"
 
 #include <QtCore>
 
@@ -94,69 +95,21 @@ void readMemory(qint64 pid, Sample &sample)
 class XServer
 {
 public:
-    ~XServer()
-    {
-        if (connection)
-            xcb_disconnect(connection);
-        if (server.state() != QProcess::NotRunning) {
-            server.terminate();
-            if (!server.waitForFinished(5000)) {
-                server.kill();
-                server.waitForFinished(5000);
-            }
-        }
-    }
-
-    // Starts Xvfb on a free display and connects to it; on failure, *why says why.
     bool start(QString *why)
     {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty()) {
-            *why = QStringLiteral("no Xvfb (apt-get install xvfb)");
+        if (!x.start(why))
             return false;
-        }
-        // -displayfd: Xvfb picks a free display and writes its number once it accepts clients.
-        server.setStandardErrorFile(QProcess::nullDevice());
-        server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-        QDeadlineTimer deadline(kTimeoutMs);
-        while (!server.canReadLine() && server.waitForReadyRead(int(deadline.remainingTime()))) { }
-        const QByteArray number = server.readLine().trimmed();
-        if (number.isEmpty()) {
-            *why = QStringLiteral("Xvfb did not start");
-            return false;
-        }
-        display = ":" + number;
-        connection = xcb_connect(display.constData(), nullptr);
-        if (xcb_connection_has_error(connection)) {
-            *why = QStringLiteral("cannot connect to Xvfb on %1").arg(QString::fromLatin1(display));
-            return false;
-        }
-        const xcb_query_extension_reply_t *damage
-            = xcb_get_extension_data(connection, &xcb_damage_id);
-        if (!damage || !damage->present) {
-            *why = QStringLiteral("Xvfb has no DAMAGE extension");
-            return false;
-        }
-        damageNotify = damage->first_event + XCB_DAMAGE_NOTIFY;
-        free(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1),
-                                            nullptr));
-        // Every top-level window's creation and mapping is reported to us.
-        root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(connection);
+        connection = x.connection();
+        root = x.root();
+        damageNotify = x.damageNotify();
         return true;
     }
 
     // Runs one program until its first frame and a moment of idling after it.
     bool measure(const Kind &kind, const QString &workingDirectory, Sample &sample)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         QProcess child;
-        child.setProcessEnvironment(environment);
+        child.setProcessEnvironment(x.environment());
         child.setWorkingDirectory(workingDirectory);
         child.setStandardOutputFile(QProcess::nullDevice());
         child.setStandardErrorFile(QProcess::nullDevice());
@@ -218,8 +171,7 @@ public:
     }
 
 private:
-    QProcess server;
-    QByteArray display;
+    Xvfb x;
     xcb_connection_t *connection = nullptr;
     xcb_window_t root = 0;
     uint8_t damageNotify = 0;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // pidtune-bench: prints how fast the window starts, how soon a release reaches the device, what
 // the pure functions cost and how much memory the window holds, each next to a bare QMainWindow
-// of the same size in the same binary. Figures only; nothing here passes or fails.
+// of the same size in the same binary; then what pidtune-scope's relay adds to a release, and
+// what the scope costs next to other live plotters. Figures only; nothing here passes or fails.
 #include "app/mainwindow.h"
 #include "firstframe.h"
+#include "liveplot.h"
 #include "median.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
@@ -142,6 +144,63 @@ QString machine()
         );
 }
 
+// pidtune's window with channel 1 set up on a port, and the device's end of that line: each
+// release timed up to the moment the device side can read all 9 bytes.
+class ReleaseRig
+{
+public:
+    bool open(const QString &port, int deviceDescriptor)
+    {
+        device = deviceDescriptor;
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return false;
+        testwindow::openPort(window, port);
+        testwindow::setUpChannel(window, 1, QStringLiteral("3"), QStringLiteral("-1000"),
+                                 QStringLiteral("1000"));
+        slider = testwindow::channel(window, 1).slider;
+        QCoreApplication::processEvents();
+        return true;
+    }
+
+    // Appends each release's microseconds; false if the device stopped receiving.
+    bool measure(int releases, std::vector<double> &us)
+    {
+        us.reserve(us.size() + std::size_t(releases));
+        for (int i = 0; i < releases; ++i) {
+            slider->setValue(random.bounded(slider->minimum(), slider->maximum()));
+            const QPoint handle = testwindow::handleCentre(slider);
+            // The handle goes down untimed; only the release is measured.
+            QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
+            const auto start = Clock::now();
+            QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, handle);
+#if defined(Q_OS_UNIX)
+            int got = 0;
+            char buffer[64];
+            while (got < 9) {
+                pollfd pfd {device, POLLIN, 0};
+                if (::poll(&pfd, 1, 1000) <= 0)
+                    return false;
+                const ssize_t n = ::read(device, buffer, sizeof buffer);
+                if (n <= 0)
+                    return false;
+                got += int(n);
+            }
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+#endif
+            if (i % 100 == 0)
+                QCoreApplication::processEvents();
+        }
+        return true;
+    }
+
+private:
+    MainWindow window;
+    QSlider *slider = nullptr;
+    int device = -1;
+    QRandomGenerator random {7};
+};
+
 // Release -> the 9 bytes readable on the device side, for many releases.
 std::vector<double> releaseLatencies(int releases)
 {
@@ -150,46 +209,73 @@ std::vector<double> releaseLatencies(int releases)
         std::printf("release latency: skipped (%s)\n", qPrintable(device.reason()));
         return {};
     }
-    MainWindow window;
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
+    ReleaseRig rig;
+    if (!rig.open(device.slavePath(), device.masterDescriptor()))
         return {};
-    testwindow::openPort(window, device.slavePath());
-    testwindow::setUpChannel(window, 1, QStringLiteral("3"), QStringLiteral("-1000"),
-                             QStringLiteral("1000"));
-    QSlider *slider = testwindow::channel(window, 1).slider;
-    QCoreApplication::processEvents();
     device.takeReceived();
-
     std::vector<double> us;
-    us.reserve(std::size_t(releases));
-    QRandomGenerator random(7);
-    for (int i = 0; i < releases; ++i) {
-        slider->setValue(random.bounded(slider->minimum(), slider->maximum()));
-        const QPoint handle = testwindow::handleCentre(slider);
-        // The handle goes down untimed; only the release is measured, up to the moment the
-        // device side can read all 9 bytes.
-        QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle);
-        const auto start = Clock::now();
-        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, handle);
-#if defined(Q_OS_UNIX)
-        int got = 0;
-        char buffer[64];
-        while (got < 9) {
-            pollfd pfd {device.masterDescriptor(), POLLIN, 0};
-            if (::poll(&pfd, 1, 1000) <= 0)
-                return {};
-            const ssize_t n = ::read(device.masterDescriptor(), buffer, sizeof buffer);
-            if (n <= 0)
-                return {};
-            got += int(n);
-        }
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-#endif
-        if (i % 100 == 0)
-            QCoreApplication::processEvents();
-    }
+    if (!rig.measure(releases, us))
+        return {};
     return us;
+}
+
+// The same through pidtune-scope --relay, which holds the device's port while pidtune writes
+// to the scope's pseudo-terminal: what the relay adds to a release. Blocks of releases through
+// it take turns with direct ones, so that a busy moment of the machine falls on both.
+void printRelayFigures(int releases)
+{
+    PseudoTerminal direct, relayed;
+    if (!direct.isValid() || !relayed.isValid()) {
+        std::printf("\nrelease through pidtune-scope --relay: skipped (%s)\n",
+                    qPrintable(direct.isValid() ? relayed.reason() : direct.reason()));
+        return;
+    }
+    QProcess scope;
+    scope.setStandardErrorFile(QProcess::nullDevice());
+    scope.start(QStringLiteral(PIDTUNE_SCOPE),
+                {"--relay", relayed.slavePath(), "-platform", "offscreen"});
+    QDeadlineTimer deadline(10000);
+    while (!scope.canReadLine() && scope.waitForReadyRead(int(deadline.remainingTime()))) { }
+    const QString first = QString::fromLocal8Bit(scope.readLine()).trimmed();
+    const auto stopScope = [&scope] {
+        scope.terminate();
+        if (!scope.waitForFinished(5000)) {
+            scope.kill();
+            scope.waitForFinished(5000);
+        }
+    };
+    if (!first.startsWith(QLatin1String("pty: "))) {
+        std::printf("\nrelease through pidtune-scope --relay: skipped, the scope gave no "
+                    "pseudo-terminal\n");
+        stopScope();
+        return;
+    }
+    ReleaseRig straight, through;
+    std::vector<double> directUs, relayUs;
+    bool ok = straight.open(direct.slavePath(), direct.masterDescriptor())
+        && through.open(first.mid(5), relayed.masterDescriptor());
+    direct.takeReceived();
+    relayed.takeReceived();
+    const int block = 500;
+    for (int done = 0; ok && done < releases; done += block)
+        ok = straight.measure(block, directUs) && through.measure(block, relayUs);
+    stopScope();
+    if (!ok) {
+        std::printf("\nrelease through pidtune-scope --relay: skipped, a device stopped "
+                    "receiving\n");
+        return;
+    }
+    std::printf("\nrelease -> device, %d releases each, in blocks of %d taking turns\n", releases,
+                block);
+    std::printf("%-46s %10s %10s %10s\n", "path", "p50 us", "p99 us", "max us");
+    std::printf("%-46s %10.1f %10.1f %10.1f\n", "direct", percentile(directUs, 0.50),
+                percentile(directUs, 0.99), *std::max_element(directUs.begin(), directUs.end()));
+    std::printf("%-46s %10.1f %10.1f %10.1f\n", "through pidtune-scope --relay",
+                percentile(relayUs, 0.50), percentile(relayUs, 0.99),
+                *std::max_element(relayUs.begin(), relayUs.end()));
+    std::printf("%-46s %10.1f %10.1f\n", "added by the relay",
+                percentile(relayUs, 0.50) - percentile(directUs, 0.50),
+                percentile(relayUs, 0.99) - percentile(directUs, 0.99));
 }
 
 template<typename F> double nanosecondsPerCall(F &&call, int calls)
@@ -202,11 +288,38 @@ template<typename F> double nanosecondsPerCall(F &&call, int calls)
 
 } // namespace
 
+const char kUsage[]
+    = "usage: pidtune-bench [--scope] [--scope-seconds SECONDS]\n"
+      "Prints figures; nothing passes or fails.\n"
+      "  --scope                  only pidtune-scope's figures: a release through its relay,\n"
+      "                           and live plotting next to kst2 and feedgnuplot on Xvfb\n"
+      "  --scope-seconds SECONDS  how long each live plotter is fed (default 30, at least 5)\n";
+
 int main(int argc, char *argv[])
 {
     if (argc >= 3 && qstrcmp(argv[1], "--child") == 0) {
         const bool memory = argc >= 4 && qstrcmp(argv[3], "--memory") == 0;
         return runChild(argc, argv, QByteArray(argv[2]), memory);
+    }
+    bool scopeOnly = false;
+    double scopeSeconds = 30;
+    for (int i = 1; i < argc; ++i) {
+        bool valid = true;
+        if (qstrcmp(argv[i], "--scope") == 0) {
+            scopeOnly = true;
+        } else if (qstrcmp(argv[i], "--scope-seconds") == 0 && i + 1 < argc) {
+            scopeSeconds = QByteArray(argv[++i]).toDouble(&valid);
+            valid = valid && scopeSeconds >= 5 && scopeSeconds <= 3600;
+        } else if (qstrcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            valid = false;
+        }
+        if (!valid) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
     }
 
     qputenv("QT_QPA_PLATFORM",
@@ -225,7 +338,13 @@ int main(int argc, char *argv[])
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("pidtune-bench on %s\n", qPrintable(machine()));
-    std::printf("platform plugin: %s\n\n", qPrintable(QGuiApplication::platformName()));
+    std::printf("platform plugin: %s\n", qPrintable(QGuiApplication::platformName()));
+    if (scopeOnly) {
+        printRelayFigures(5000);
+        liveplot::printFigures(scopeSeconds);
+        return 0;
+    }
+    std::printf("\n");
 
     // Interleave the two kinds so that a busy moment of the machine hits both alike.
     std::vector<double> windowMs, bareMs, captionsMs;
@@ -286,5 +405,7 @@ int main(int argc, char *argv[])
                 "9 bytes take 781 us on the wire at 115200 baud (10 bits per byte).\n\n");
     printStressFigures();
     firstframe::printFigures(30);
+    printRelayFigures(5000);
+    liveplot::printFigures(scopeSeconds);
     return 0;
 }

@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+namespace liveplot {
+
+// Starts its own Xvfb and feeds pidtune-scope, kst2 (a file as it grows) and feedgnuplot
+// --stream the same telemetry, one program after the other, each for `seconds`: 4 series at
+// 1,000 lines a second. Prints what each costs and how often and how soon it draws, or why a
+// program was skipped.
+void printFigures(double seconds);
+
+} // namespace liveplot
