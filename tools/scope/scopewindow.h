@@ -30,6 +30,7 @@ class ScopeWindow : public QMainWindow
 
 public:
     static constexpr int kMaxRedrawsPerSecond = 50;
+    static constexpr int kMaxLegendUpdatesPerSecond = 10;
 
     ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QString &sourceName,
                 QWidget *parent = nullptr);
@@ -44,6 +45,7 @@ private:
     void scheduleRedraw();
     void redraw();
     void addSeries(int series);
+    void updateLegend();
     void updateStatus();
     void setPaused(bool paused);
     void saveCsv();
@@ -65,5 +67,7 @@ private:
     QTimer redrawTimer;
     QElapsedTimer sinceRedraw;
     QTimer statusTimer;
+    QTimer legendTimer;
+    bool legendStale = false;
     quint64 linesAtLastStatus = 0;
 };
