@@ -144,6 +144,13 @@ void ChannelPanelTest::rangeFollowsBothBoxes_data()
     QTest::newRow("cleared max") << 6 << "-1"
                                  << "2"
                                  << "max:\b" << -100000 << 0;
+    // 2^31 - 1 positions are the most a slider holds; one more pins it at 0.
+    QTest::newRow("widest") << 1 << "0"
+                            << "30000"
+                            << "" << 0 << std::numeric_limits<int>::max();
+    QTest::newRow("too wide") << 2 << "-0.00002"
+                              << "30000"
+                              << "" << 0 << 0;
 }
 
 void ChannelPanelTest::rangeFollowsBothBoxes()
@@ -171,8 +178,11 @@ void ChannelPanelTest::rangeFollowsBothBoxes()
     dragToEnd(row.slider, false);
     dragToEnd(row.slider, true);
     QCOMPARE(released->size(), 2);
-    QCOMPARE(released->at(0).at(1).toFloat(), minimum / 100000.0f);
-    QCOMPARE(released->at(1).at(1).toFloat(), maximum / 100000.0f);
+    const auto shown = [](int position) { // to 6 digits, as the value label shows it
+        return QString::number(position / 100000.0, 'g', 6).toFloat();
+    };
+    QCOMPARE(released->at(0).at(1).toFloat(), shown(minimum));
+    QCOMPARE(released->at(1).at(1).toFloat(), shown(maximum));
 }
 
 void ChannelPanelTest::boxesHoldOneShortLineOfPlainText()

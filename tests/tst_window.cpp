@@ -138,9 +138,10 @@ void WindowTest::everyChannelReachesTheDevice()
 {
     // Each channel through its own slots: the boxes set the range, the release sends.
     for (int n = 1; n <= 6; ++n) {
-        setUpChannel(*window, n, QString::number(10 + n), QStringLiteral("-1"),
+        setUpChannel(*window, n, QString::number(10 + n), QStringLiteral("-2"),
                      QStringLiteral("2"));
         const pidtune::ChannelWidgets row = channel(*window, n);
+        row.min->setPlainText(QStringLiteral("-1")); // the Min box's own slot, after the Max's
         QCOMPARE(qMakePair(row.slider->minimum(), row.slider->maximum()),
                  qMakePair(-100000, 200000));
         row.slider->setValue(n * 10000);
