@@ -6,6 +6,8 @@
 // from outside in the same way: CPU time and resident memory of the program's processes from
 // /proc, and its redraws as the X server sees them through the DAMAGE extension. Nothing is
 // asked of the programs themselves, so the scope runs unchanged, as an operator starts it.
+// The scope then runs once more with markers in its stream, and its window is read back from
+// the X server after each damage to see when each marker's pixels are there.
 #include "liveplot.h"
 #include "xvfb.h"
 
@@ -56,6 +58,23 @@ constexpr double kTailSeconds = 1; // after the stream: frames that may still sh
 // one frame in several requests, and the server reports each that finds the damage cleared.
 constexpr double kSameRedrawMs = 2;
 constexpr uint16_t kWidth = 1200, kHeight = 800;
+
+// The scope's arrival-to-pixels run. One line in every 700 (0.7 s, which does not divide the
+// 10 s view, so that a marker entering the view and one leaving it never come together) sets
+// series a to +19 on a fixed -20..20 axis where all other values stay within +-10: a vertical
+// line of a's colour up into the top band of the plot, where nothing else draws that colour.
+constexpr qint64 kMarkerEvery = 700; // lines
+constexpr double kMarkerValue = 19;
+constexpr double kMarkedScale = 10;
+constexpr double kMarkedRange = 20; // --y-range -20:20
+constexpr double kMarkerRowValue = 18; // the pixel row read back, inside the band
+constexpr double kStripMs = 400; // the part of the plot read back, before its right edge
+constexpr std::uint32_t kMarkerColour = 0x1f77b4; // the scope's first series colour
+
+bool isMarker(qint64 line)
+{
+    return line > 0 && line % kMarkerEvery == 0;
+}
 
 struct Plotter
 {
@@ -181,15 +200,19 @@ double percentile(std::vector<double> values, double p)
 // so that no pixel column of any program's chart is a straight run. The scope reads its
 // labelled form with the time in milliseconds (--time t, as from the example firmware); kst2
 // and feedgnuplot read bare columns, the time first in seconds. The numbers are the same.
-QByteArray streamLine(qint64 n, bool labelled)
+// With `markers`, the scope's arrival-to-pixels run: the values ten times larger, so that they
+// fill the lower half of its fixed range as they fill its auto-scaled one in the main run, and
+// every marker line's a at the top of the range instead.
+QByteArray streamLine(qint64 n, bool labelled, bool markers = false)
 {
     const double t = double(n) / kLinesPerSecond;
     const double pi = 3.14159265358979323846;
-    const double a = std::sin(2 * pi * 0.2 * t);
-    const double b = 0.5 * std::sin(2 * pi * 1.3 * t) + 0.2;
-    const double c = double(n % 2000) / 1000 - 1;
+    const double scale = markers ? kMarkedScale : 1;
+    const double a = markers && isMarker(n) ? kMarkerValue : scale * std::sin(2 * pi * 0.2 * t);
+    const double b = scale * (0.5 * std::sin(2 * pi * 1.3 * t) + 0.2);
+    const double c = scale * (double(n % 2000) / 1000 - 1);
     const std::uint32_t hash = std::uint32_t(n) * 2654435761u;
-    const double d = 0.3 * double(hash >> 22) / 1024 - 0.6;
+    const double d = scale * (0.3 * double(hash >> 22) / 1024 - 0.6);
     char text[128];
     const int size = labelled
         ? std::snprintf(text, sizeof text, "t=%lld a=%.4f b=%.4f c=%.4f d=%.4f\n", qint64(n), a, b,
@@ -198,10 +221,253 @@ QByteArray streamLine(qint64 n, bool labelled)
     return QByteArray(text, size);
 }
 
+// A marker that looked new in the strip of the plot read back.
+struct Sighting
+{
+    double at; // ms after the origin: when the readback that showed it had come back
+    double ageMs; // at least this much of the scope's newer data was drawn to its right
+    qint64 lines; // lines written in full by the time of its damage
+};
+
+struct ArrivalFigures
+{
+    qsizetype markers = 0; // written while watched
+    qsizetype seen = 0;
+    qsizetype strays = 0; // sightings that fit no marker
+    qsizetype belowBound = 0; // seen sooner than the first damage after their write
+    std::vector<double> delays, bounds; // ms, of the markers seen
+    qsizetype byRedraw[3]
+        = {}; // shown by the first redraw after the write, the second, a later one
+};
+
+// Reads the scope's window back from the X server after each of its damages and notes when a
+// marker first shows near the right edge of its plot: one pixel row of the top band, across
+// the plot's last kStripMs. The plot is found once in the pixels, as its black frame, so that
+// nothing of the scope's layout is assumed but its axis mapping.
+class MarkerWatch
+{
+public:
+    explicit MarkerWatch(xcb_connection_t *connection) : connection(connection)
+    {
+        const xcb_setup_t *setup = xcb_get_setup(connection);
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(setup).data;
+        bool rgb = false;
+        for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem;
+             xcb_depth_next(&depth)) {
+            for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
+                 xcb_visualtype_next(&visual)) {
+                if (visual.data->visual_id == screen->root_visual)
+                    rgb = visual.data->red_mask == 0xff0000 && visual.data->green_mask == 0xff00
+                        && visual.data->blue_mask == 0xff;
+            }
+        }
+        bool wide = false;
+        for (auto format = xcb_setup_pixmap_formats_iterator(setup); format.rem;
+             xcb_format_next(&format))
+            wide = wide || (format.data->depth == 24 && format.data->bits_per_pixel == 32);
+        lsbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+        if (!rgb || !wide)
+            trouble = QStringLiteral("the X server's pixels are not 8-bit RGB in 32 bits");
+    }
+
+    // After a damage of `window`, with `lines` lines written in full so far.
+    void damaged(xcb_window_t damagedWindow, qint64 lines, Clock::time_point origin)
+    {
+        const auto since = [&] {
+            return std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
+        };
+        if (window == 0) {
+            // A whole window's readback is 4 MB: twice a second until the plot is found.
+            const double now = since();
+            if (now - lastSearch < 500)
+                return;
+            lastSearch = now;
+            QRect found;
+            if (!findFrame(damagedWindow, &found))
+                return;
+            window = damagedWindow;
+            frame = found;
+            const int width = frame.right() - frame.left(), height = frame.bottom() - frame.top();
+            msPerPixel = kViewSeconds * 1000 / width;
+            // The axis as the plot maps it: its bottom row is the range's low end.
+            row = frame.bottom() - 1
+                - int(std::lround((kMarkerRowValue + kMarkedRange) * height / (2 * kMarkedRange)));
+            stripWidth = std::min(width - 1, int(std::ceil(kStripMs / msPerPixel)));
+            previous = rightmostMarker(); // whatever shows now is old
+            locatedAt = since();
+            return;
+        }
+        if (damagedWindow != window)
+            return;
+        const auto asked = Clock::now();
+        const int at = rightmostMarker();
+        const double now = since();
+        slowestReadMs = std::max(
+            slowestReadMs, std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+        // A marker only moves left; one further right than the last is the next.
+        if (at >= 0 && (previous < 0 || at > previous + 2))
+            sightings.push_back({now, std::max(0, frame.right() - 2 - at) * msPerPixel, lines});
+        previous = at;
+    }
+
+    // Whether the plot is still where it was found: a layout change would have moved the strip.
+    void checkFrame()
+    {
+        QRect now;
+        frameHeld = window != 0 && findFrame(window, &now) && now == frame;
+    }
+
+    // Each sighting is the newest marker that the scope can have drawn that far from its
+    // newest line, given the lines written by then; markers are 0.7 s apart, so this holds as
+    // long as the scope's newest line lags less than about that behind the bench's.
+    ArrivalFigures figures(const std::vector<double> &written, const std::vector<double> &frames,
+                           double from, double end) const
+    {
+        ArrivalFigures f;
+        std::map<qint64, double> shown;
+        qint64 last = 0;
+        for (const Sighting &s : sightings) {
+            const double newest = double(s.lines - 1) - s.ageMs * kLinesPerSecond / 1000;
+            const qint64 marker = qint64(std::floor(newest / kMarkerEvery)) * kMarkerEvery;
+            if (marker <= last) {
+                ++f.strays;
+                continue;
+            }
+            last = marker;
+            shown[marker] = s.at;
+        }
+        from = std::max(from, locatedAt);
+        for (qint64 n = kMarkerEvery; n < qint64(written.size()); n += kMarkerEvery) {
+            const double at = written[std::size_t(n)];
+            if (at < from || at >= end)
+                continue;
+            ++f.markers;
+            const auto sighting = shown.find(n);
+            if (sighting == shown.end())
+                continue;
+            ++f.seen;
+            f.delays.push_back(sighting->second - at);
+            const auto first = std::lower_bound(frames.begin(), frames.end(), at);
+            if (first != frames.end()) {
+                f.bounds.push_back(*first - at);
+                if (*first > sighting->second)
+                    ++f.belowBound;
+            }
+            const auto redraws = std::upper_bound(first, frames.end(), sighting->second) - first;
+            ++f.byRedraw[std::clamp<std::ptrdiff_t>(redraws, 1, 3) - 1];
+        }
+        return f;
+    }
+
+    QString trouble; // why the pixels cannot be read, if so
+    double locatedAt = -1; // ms after the origin, once the plot is found
+    QRect frame; // the plot's frame in the window, its lines included
+    bool frameHeld = false;
+    int row = 0, stripWidth = 0;
+    double slowestReadMs = 0;
+    std::vector<Sighting> sightings;
+
+private:
+    // The window's pixels as 0xRRGGBB, row after row; empty if the server gave none.
+    std::vector<std::uint32_t> read(xcb_window_t from, int x, int y, int width, int height) const
+    {
+        std::vector<std::uint32_t> pixels;
+        xcb_generic_error_t *error = nullptr;
+        xcb_get_image_reply_t *reply = xcb_get_image_reply(
+            connection,
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, from, int16_t(x), int16_t(y),
+                          uint16_t(width), uint16_t(height), ~0u),
+            &error);
+        std::free(error);
+        if (!reply)
+            return pixels;
+        const std::size_t count = std::size_t(width) * std::size_t(height);
+        if ((reply->depth == 24 || reply->depth == 32)
+            && std::size_t(xcb_get_image_data_length(reply)) >= count * 4) {
+            const uint8_t *data = xcb_get_image_data(reply);
+            pixels.resize(count);
+            for (std::size_t i = 0; i < count; ++i, data += 4)
+                pixels[i] = lsbFirst ? uint32_t(data[0] | data[1] << 8 | data[2] << 16)
+                                     : uint32_t(data[3] | data[2] << 8 | data[1] << 16);
+        }
+        std::free(reply);
+        return pixels;
+    }
+
+    // The strip's rightmost column in the marker's colour, counted in the window; -1 if none.
+    int rightmostMarker() const
+    {
+        const int left = frame.right() - stripWidth;
+        const std::vector<std::uint32_t> strip = read(window, left, row, stripWidth, 1);
+        for (int i = int(strip.size()) - 1; i >= 0; --i) {
+            if (strip[std::size_t(i)] == kMarkerColour)
+                return left + i;
+        }
+        return -1;
+    }
+
+    // The plot's frame: the one black rectangle at least a third of the window wide.
+    bool findFrame(xcb_window_t in, QRect *found) const
+    {
+        xcb_get_geometry_reply_t *geometry
+            = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, in), nullptr);
+        if (!geometry)
+            return false;
+        const int width = geometry->width, height = geometry->height;
+        std::free(geometry);
+        const std::vector<std::uint32_t> image = read(in, 0, 0, width, height);
+        if (image.empty())
+            return false;
+        const auto black = [&](int x, int y) {
+            return image[std::size_t(y) * std::size_t(width) + std::size_t(x)] == 0;
+        };
+        int top = -1, bottom = -1, left = 0, right = 0;
+        for (int y = 0; y < height; ++y) {
+            int longest = 0, start = 0, run = 0;
+            for (int x = 0; x < width; ++x) {
+                run = black(x, y) ? run + 1 : 0;
+                if (run > longest) {
+                    longest = run;
+                    start = x - run + 1;
+                }
+            }
+            if (longest < width / 3)
+                continue;
+            if (top < 0) {
+                top = y;
+                left = start;
+                right = start + longest - 1;
+            } else if (start == left && start + longest - 1 == right) {
+                bottom = y;
+            }
+        }
+        if (top < 0 || bottom < top + 50)
+            return false;
+        // The curves are clipped to the plot with its left and top line, so they may cover
+        // some of the frame's left side.
+        int covered = 0;
+        for (int y = top; y <= bottom; ++y)
+            covered += black(left, y) && black(right, y) ? 0 : 1;
+        if (covered > (bottom - top) / 10)
+            return false;
+        *found = QRect(QPoint(left, top), QPoint(right, bottom));
+        return true;
+    }
+
+    xcb_connection_t *const connection;
+    bool lsbFirst = true;
+    xcb_window_t window = 0;
+    double msPerPixel = 1;
+    int previous = -1;
+    double lastSearch = -1e9;
+};
+
 class Run
 {
 public:
-    Run(Xvfb &x, const Plotter &plotter, double seconds) : x(x), plotter(plotter), seconds(seconds)
+    // With `markers`, the stream carries markers and each damage is read back for them.
+    Run(Xvfb &x, const Plotter &plotter, double seconds, MarkerWatch *markers = nullptr)
+        : x(x), plotter(plotter), seconds(seconds), markers(markers)
     { }
 
     ~Run()
@@ -243,6 +509,7 @@ public:
                 atStart = usage(child.processId());
                 serverAtStart = serverCpu();
                 figures.window = largestWindow();
+                watchMarkers = markers != nullptr;
             }
             if (!ended && now >= end) {
                 ended = true;
@@ -266,6 +533,8 @@ public:
             }
             watch(next < lines && !ended ? double(next) * 1000 / kLinesPerSecond : now + 5);
         }
+        if (markers)
+            markers->checkFrame();
 
         const double counted = (end - countFrom) / 1000;
         figures.seconds = counted;
@@ -305,8 +574,12 @@ public:
         figures.delays = qsizetype(delays.size());
         figures.delayP50 = percentile(delays, 0.50);
         figures.delayP99 = percentile(delays, 0.99);
+        if (markers)
+            arrival = markers->figures(written, frames, countFrom, end);
         return true;
     }
+
+    const ArrivalFigures &arrivalFigures() const { return arrival; }
 
 private:
     static double msSince(Clock::time_point start)
@@ -365,7 +638,7 @@ private:
 
     void queue(qint64 n)
     {
-        pending += streamLine(n, plotter.labelled);
+        pending += streamLine(n, plotter.labelled, markers != nullptr);
         lineEnds.push_back(queued + pending.size());
     }
 
@@ -453,6 +726,8 @@ private:
                     if (frames.empty() || now - lastDamage > kSameRedrawMs)
                         frames.push_back(now);
                     lastDamage = now;
+                    if (watchMarkers)
+                        markers->damaged(damage->drawable, qint64(written.size()), origin);
                 }
             }
             std::free(event);
@@ -512,6 +787,9 @@ private:
     Xvfb &x;
     const Plotter &plotter;
     const double seconds;
+    MarkerWatch *const markers;
+    bool watchMarkers = false; // from the start of the count on
+    ArrivalFigures arrival;
     QTemporaryDir home;
     QProcess child;
     int stream = -1;
@@ -567,6 +845,74 @@ std::vector<Plotter> plotters()
     return {scope, kst, feedgnuplot};
 }
 
+// The scope again, alone, with markers in its stream: from a marker line's write to the moment
+// its pixels are in the window the X server holds. `lowerBound`: the main run's write -> damage
+// figures for the scope, if it was measured.
+void printArrival(Xvfb &x, const Plotter &scope, double seconds, const Figures *lowerBound)
+{
+    std::printf("\npidtune-scope, arrival to pixels, a run of its own: the same stream with its "
+                "values times %.0f on a fixed axis (--y-range -%.0f:%.0f), and every %lld ms one "
+                "line with a = %+.0f, a marker; counted from %.0f s on\n",
+                kMarkedScale, kMarkedRange, kMarkedRange, qint64(kMarkerEvery), kMarkerValue,
+                kSettleSeconds);
+    Plotter plotter = scope;
+    plotter.arguments
+        = QStringList {"--y-range", QStringLiteral("-%1:%1").arg(kMarkedRange)} + scope.arguments;
+    MarkerWatch markers(x.connection());
+    if (!markers.trouble.isEmpty()) {
+        std::printf("skipped, %s\n", qPrintable(markers.trouble));
+        return;
+    }
+    Figures figures;
+    QString why;
+    Run run(x, plotter, seconds, &markers);
+    if (!run.measure(figures, &why)) {
+        std::printf("skipped, the scope %s\n", qPrintable(why));
+        return;
+    }
+    if (markers.locatedAt < 0) {
+        std::printf("skipped, no black frame of a plot in the scope's window\n");
+        return;
+    }
+    const ArrivalFigures &f = run.arrivalFigures();
+    const double p99 = percentile(f.delays, 0.99);
+    const char *goal = f.seen == 0 ? "cannot be told"
+        : f.seen < f.markers       ? "does not hold (markers unseen)"
+        : p99 <= 50                ? "holds"
+                                   : "does not hold";
+    std::printf("markers written %lld, seen %lld, never seen %lld; write -> pixels p50 %.1f ms, "
+                "p99 %.1f ms, max %.1f ms: p99 at most 50 ms %s\n",
+                qint64(f.markers), qint64(f.seen), qint64(f.markers - f.seen),
+                percentile(f.delays, 0.50), p99,
+                f.delays.empty() ? 0.0 : *std::max_element(f.delays.begin(), f.delays.end()), goal);
+    std::printf("shown by the first damage after the write %lld times, by the second %lld, by a "
+                "later one %lld; %.1f redraws/s, write -> damage of all lines p50 %.1f, p99 %.1f "
+                "ms\n",
+                qint64(f.byRedraw[0]), qint64(f.byRedraw[1]), qint64(f.byRedraw[2]),
+                figures.redrawsPerSecond, figures.delayP50, figures.delayP99);
+    std::printf("check: the same markers' write -> damage, the lower bound, p50 %.1f, p99 %.1f ms; "
+                "markers seen before it: %lld",
+                percentile(f.bounds, 0.50), percentile(f.bounds, 0.99), qint64(f.belowBound));
+    if (lowerBound)
+        std::printf("; the main run's p50 %.1f, p99 %.1f ms", lowerBound->delayP50,
+                    lowerBound->delayP99);
+    std::printf("\n");
+    if (f.strays > 0)
+        std::printf("%lld sightings fitted no marker\n", qint64(f.strays));
+    if (!markers.frameHeld)
+        std::printf("the plot's frame moved during the run: the figures above are not to be "
+                    "trusted\n");
+    std::printf(
+        "write -> pixels: from the marker line's write into the scope's standard input pipe to "
+        "the first readback that shows its pixels in the X server's copy of the window. After "
+        "each damage the bench reads back (xcb_get_image) the plot's pixel row at %+.0f across "
+        "its last %.0f ms, %d px of the %dx%d plot, found once as its black frame (slowest "
+        "readback %.1f ms). It includes the scope's parsing, its redraw cap, its paint and its "
+        "flush. A marker never seen did not show within %.0f ms of the plot's right edge.\n",
+        kMarkerRowValue, kStripMs, markers.stripWidth, markers.frame.width() - 1,
+        markers.frame.height() - 1, markers.slowestReadMs, kStripMs);
+}
+
 } // namespace
 
 void printFigures(double seconds)
@@ -586,7 +932,10 @@ void printFigures(double seconds)
     std::printf("%-21s %7s %7s %8s %6s %6s %9s %7s %7s\n", "", "", "redraw", "", "start", "end", "",
                 "p50 ms", "p99 ms");
     std::vector<QString> notes;
-    for (const Plotter &plotter : plotters()) {
+    const std::vector<Plotter> all = plotters();
+    Figures scopeFigures;
+    bool scopeMeasured = false;
+    for (const Plotter &plotter : all) {
         if (!plotter.missing.isEmpty()) {
             std::printf("%-21s skipped, %s\n", plotter.label, qPrintable(plotter.missing));
             continue;
@@ -596,6 +945,10 @@ void printFigures(double seconds)
         if (!run.measure(figures, &why)) {
             std::printf("%-21s skipped, %s\n", plotter.label, qPrintable(why));
             continue;
+        }
+        if (&plotter == &all.front()) {
+            scopeFigures = figures;
+            scopeMeasured = true;
         }
         std::printf("%-21s %7.3f %7.2f %8.3f %6.1f %6.1f %9.1f %7.1f %7.1f %9s\n", plotter.label,
                     figures.cpuPerSecond,
@@ -628,6 +981,7 @@ void printFigures(double seconds)
         "columns on its standard input and replots every 20 ms at most; the scope reads the "
         "same numbers labelled (t=<ms> a=...) on its standard input.\n",
         kSameRedrawMs);
+    printArrival(x, all.front(), seconds, scopeMeasured ? &scopeFigures : nullptr);
 }
 
 #endif

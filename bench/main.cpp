@@ -292,7 +292,8 @@ const char kUsage[]
     = "usage: pidtune-bench [--scope] [--scope-seconds SECONDS]\n"
       "Prints figures; nothing passes or fails.\n"
       "  --scope                  only pidtune-scope's figures: a release through its relay,\n"
-      "                           and live plotting next to kst2 and feedgnuplot on Xvfb\n"
+      "                           live plotting next to kst2 and feedgnuplot on Xvfb, and\n"
+      "                           the scope's delay from a line's arrival to its pixels\n"
       "  --scope-seconds SECONDS  how long each live plotter is fed (default 30, at least 5)\n";
 
 int main(int argc, char *argv[])
