@@ -105,8 +105,10 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     statusTimer.start(1000);
     legendTimer.setSingleShot(true);
     legendTimer.setInterval(1000 / kMaxLegendUpdatesPerSecond);
+    // Stale values wait for the next redraw, to be drawn in the same frame; only when no redraw
+    // is coming do they go up on their own.
     connect(&legendTimer, &QTimer::timeout, this, [this] {
-        if (legendStale && !pause->isChecked())
+        if (legendStale && !pause->isChecked() && !redrawTimer.isActive())
             updateLegend();
     });
     sinceRedraw.start();
