@@ -77,13 +77,14 @@ qint64 PseudoTerminal::stopReading()
     pollfd writable {writer, POLLOUT, 0};
     // A pseudo-terminal refuses a write that does not fit whole, hence the single bytes at the
     // end; and the kernel makes room for a moment after "full" as it moves bytes on towards
-    // the master, hence filling until the line has stayed full for a while.
+    // the master, hence filling until the line has stayed full for a while: long enough for
+    // the kernel's worker to have run on a machine busy with builds (100 ms was not, once).
     do {
         for (const std::size_t size : {sizeof filler, std::size_t(1)}) {
             for (ssize_t n = 0; (n = ::write(writer, filler, size)) > 0;)
                 filled += n;
         }
-    } while (writer >= 0 && ::poll(&writable, 1, 100) > 0);
+    } while (writer >= 0 && ::poll(&writable, 1, 300) > 0);
     ::close(writer);
     return filled;
 }
