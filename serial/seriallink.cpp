@@ -122,7 +122,8 @@ int releaseLine(QSerialPort &port, const QObject *receiver)
     port.disconnect(receiver);
     if (outbox)
         outbox->disconnect(receiver);
-    port.clear(QSerialPort::AllDirections);
+    if (port.isOpen()) // a port the driver closed already has nothing to clear
+        port.clear(QSerialPort::AllDirections);
     port.close();
     return waiting;
 }

@@ -155,6 +155,7 @@ void SerialLinkTest::aFullLineIsNotALostLine()
     const pidtune::ParameterFrame frame = pidtune::encodeParameterFrame(1, 1.0f);
     QCOMPARE(pidtune::frameOutbox(*port).send(frame), pidtune::FrameOutbox::Outcome::Waiting);
     // The driver's "try again" comes from a writing port as a ResourceError.
+    qRegisterMetaType<QSerialPort::SerialPortError>(); // for the spy, on Qt 5
     QSignalSpy errors(port.get(), &QSerialPort::errorOccurred);
     port->write("x", 1);
     port->flush();
