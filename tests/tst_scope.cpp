@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
-// pidtune-scope without its window: telemetry lines as the plot's buffer gets them, and the
-// step measures against analytic responses.
+// pidtune-scope: telemetry lines as the plot's buffer gets them, the step measures against
+// analytic responses, and what its window shows of them.
 #include "decimation.h"
+#include "plotwidget.h"
+#include "scopewindow.h"
 #include "source.h"
 #include "stepmetrics.h"
 #include "telemetry.h"
 
 #include <QtTest>
+#include <QtWidgets>
 
 #include <cmath>
 
@@ -49,6 +52,7 @@ private slots:
     void measuresSteps();
     void decimatesPerColumn();
     void savesAndReplaysCsv();
+    void windowShowsTheLatest();
 };
 
 void ScopeTest::readsLines_data()
@@ -201,5 +205,53 @@ void ScopeTest::savesAndReplaysCsv()
     QCOMPARE(render(replayed, true), render(recorded, true));
 }
 
-QTEST_GUILESS_MAIN(ScopeTest)
+void ScopeTest::windowShowsTheLatest()
+{
+    Telemetry telemetry({"t", 1e-3, "sp", "y"});
+    ScopeWindow window(telemetry, QStringLiteral("test"));
+    connect(&telemetry, &Telemetry::stepMeasured, &window, &ScopeWindow::showStep);
+    window.setWindowSeconds(2);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *plot = window.findChild<PlotWidget *>();
+    // Kp 5 on a tau of 0.25 s: y settles at 5/6 of a step from 0 to 48.
+    for (int ms = 0; ms <= 6000; ms += 10) {
+        const double y = ms < 1000 ? 0 : 40 * (1 - std::exp((1000 - ms) / 250.0));
+        telemetry.feed(QStringLiteral("t=%1 sp=%2 y=%3 u=-7\n")
+                           .arg(ms)
+                           .arg(ms < 1000 ? 0 : 48)
+                           .arg(y)
+                           .toLatin1());
+    }
+    QTRY_COMPARE(plot->curves.size(), size_t(3));
+    QTRY_VERIFY(!plot->curves[1].points.isEmpty());
+    // The last 2 s, scaled out to whole ticks around all that is shown.
+    QVERIFY(std::abs(plot->curves[0].points.first().x() - 4.0) < 0.01);
+    QCOMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(-10.0, 50.0));
+    QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("step"))
+                    ->text()
+                    .contains(QStringLiteral("\n超调 0.0 %\n")));
+    QList<QCheckBox *> legend = window.findChildren<QCheckBox *>();
+    legend.removeOne(window.findChild<QCheckBox *>(QStringLiteral("fixedRange")));
+    QCOMPARE(legend.last()->text(), QStringLiteral("u  -7"));
+    legend.last()->click();
+    window.setFixedRange(0, 60);
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(0.0, 60.0));
+    QVERIFY(!plot->curves[2].visible && plot->curves[1].visible);
+    // Drawn bottom up: the settled y (40) lies in the upper half of the chart.
+    const QImage drawn = plot->grab().toImage();
+    const QRect area = plot->plotArea();
+    int upper = 0, lower = 0;
+    for (int row = area.top() + 1; row < area.bottom(); ++row)
+        (row < area.center().y() ? upper : lower)
+            += drawn.pixelColor(area.right() - 2, row) == PlotWidget::colour(1);
+    QVERIFY(upper > 0 && lower == 0);
+    QCOMPARE(PlotWidget::tickStep(30), 5.0);
+    // The lines of the last second, then a second with none.
+    const auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 601 行/秒")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 0 行/秒")), 3000);
+}
+
+QTEST_MAIN(ScopeTest)
 #include "tst_scope.moc"
