@@ -130,9 +130,6 @@ void TestCommandLine::answers_data()
     QTest::newRow("scope source and --relay")
         << scope << QStringList {"--relay", "/dev/ttyUSB0", "-"} << false << 2 << ""
         << scopeRefused.arg("give either a source or --relay, not both");
-    QTest::newRow("scope empty --y-range")
-        << scope << QStringList {"--y-range=5:-5", "-"} << false << 2 << ""
-        << scopeRefused.arg("invalid --y-range '5:-5': MIN:MAX with MIN below MAX");
     QTest::newRow("scope no such port")
         << scope << QStringList {"-platform", "offscreen", "/dev/pidtune-none"} << false << 1 << ""
         << "(.|\n)*pidtune-scope: cannot open /dev/pidtune-none: \\S.*\n";
