@@ -72,13 +72,9 @@ void TestCommandLine::answers_data()
         = QStringLiteral("pidtune: %1\nTry 'pidtune --help' for more information.\n");
 
     QTest::newRow("--help") << pidtune << QStringList {"--help"} << false << 0 << usage << "";
-    QTest::newRow("-h") << pidtune << QStringList {"-h"} << false << 0 << usage << "";
     QTest::newRow("--help-all") << pidtune << QStringList {"--help-all"} << false << 0
                                 << usage + "--platform <name(.|\n)*--style <style>(.|\n)*"
                                 << "";
-    QTest::newRow("--version") << pidtune << QStringList {"--version"} << false << 0
-                               << "pidtune " + version + "\n"
-                               << "";
     QTest::newRow("-v after Qt options")
         << pidtune << QStringList {"-platform", "xcb", "-style=fusion", "-v"} << false << 0
         << "pidtune " + version + "\n"
@@ -108,9 +104,6 @@ void TestCommandLine::answers_data()
     QTest::newRow("monitor no such port")
         << monitor << QStringList {"/dev/pidtune-none"} << false << 1 << ""
         << "pidtune-monitor: cannot open /dev/pidtune-none: \\S.*\n";
-    QTest::newRow("monitor --help into a full disk")
-        << monitor << QStringList {"--help"} << true << 1 << ""
-        << "pidtune-monitor: cannot write the output: .+\n";
 
     const QString scope = program("PIDTUNE_SCOPE");
     const QString scopeRefused
