@@ -123,6 +123,9 @@ void TestCommandLine::answers_data()
     QTest::newRow("scope source and --relay")
         << scope << QStringList {"--relay", "/dev/ttyUSB0", "-"} << false << 2 << ""
         << scopeRefused.arg("give either a source or --relay, not both");
+    QTest::newRow("scope, standard input at its end")
+        << scope << QStringList {"-platform", "offscreen", "--exit-at-end", "-"} << false << 0 << ""
+        << "(.|\n)*pidtune-scope: end of standard input\n";
     QTest::newRow("scope no such port")
         << scope << QStringList {"-platform", "offscreen", "/dev/pidtune-none"} << false << 1 << ""
         << "(.|\n)*pidtune-scope: cannot open /dev/pidtune-none: \\S.*\n";
@@ -141,6 +144,7 @@ void TestCommandLine::answers()
     process.setProcessEnvironment(withoutDisplay());
     if (outputToFullDisk)
         process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.setStandardInputFile(QProcess::nullDevice());
     process.start(executable, arguments);
     QVERIFY2(process.waitForFinished(kTimeoutMs), qPrintable(process.errorString()));
     const QString standardError = QString::fromLocal8Bit(process.readAllStandardError());

@@ -183,6 +183,16 @@ void ScopeTest::decimatesPerColumn()
     QCOMPARE(extent.high, 6.0);
     decimate(telemetry.buffer(), 0, 0, 1e20, 1e20, 4, points, extent); // no width: all in one
     QCOMPARE(points.size(), 5);
+
+    // The ring keeps the newest lines, oldest first, and finds a time among them.
+    QByteArray lines;
+    for (int line = 0; line < SampleBuffer::kCapacity + 3; ++line)
+        lines += "t=" + QByteArray::number(line) + " y=" + QByteArray::number(line % 7) + '\n';
+    Telemetry ring({"t", 1, "sp", "y"});
+    ring.feed(lines);
+    QCOMPARE(ring.buffer().size(), qsizetype(SampleBuffer::kCapacity));
+    QCOMPARE(qMakePair(ring.buffer().time(0), ring.buffer().value(0, 0)), qMakePair(3.0, 3.0));
+    QCOMPARE(ring.buffer().lowerBound(10), qsizetype(7));
 }
 
 void ScopeTest::savesAndReplaysCsv()
@@ -204,8 +214,12 @@ void ScopeTest::savesAndReplaysCsv()
     replayed.setTimeField(timeColumn, 1);
     connect(&source, &Source::received, &replayed, &Telemetry::feed);
     QSignalSpy ended(&source, &Source::ended);
+    QElapsedTimer replaying;
+    replaying.start();
     QVERIFY(ended.wait());
     QCOMPARE(render(replayed, true), render(recorded, true));
+    QVERIFY(replaying.elapsed()
+            >= 15); // at the pace recorded: 20 ms from the first row to the last
 }
 
 void ScopeTest::windowShowsTheLatest()
@@ -226,10 +240,11 @@ void ScopeTest::windowShowsTheLatest()
                            .arg(y)
                            .toLatin1());
     }
+    telemetry.feed("t=6010 sp=48 y=40\n"); // a series' latest value stays until the next
     QTRY_COMPARE(plot->curves.size(), size_t(3));
     QTRY_VERIFY(!plot->curves[1].points.isEmpty());
     // The last 2 s, scaled out to whole ticks around all that is shown.
-    QVERIFY(std::abs(plot->curves[0].points.first().x() - 4.0) < 0.01);
+    QVERIFY(std::abs(plot->curves[0].points.first().x() - 4.01) < 0.01);
     QCOMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(-10.0, 50.0));
     QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("step"))
                     ->text()
@@ -252,7 +267,7 @@ void ScopeTest::windowShowsTheLatest()
     QCOMPARE(PlotWidget::tickStep(30), 5.0);
     // The lines of the last second, then a second with none.
     const auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
-    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 601 行/秒")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 602 行/秒")), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 0 行/秒")), 3000);
 }
 
