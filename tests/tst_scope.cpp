@@ -183,6 +183,9 @@ void ScopeTest::decimatesPerColumn()
     QCOMPARE(extent.high, 6.0);
     decimate(telemetry.buffer(), 0, 0, 1e20, 1e20, 4, points, extent); // no width: all in one
     QCOMPARE(points.size(), 5);
+    Extent flat;
+    decimate(telemetry.buffer(), 0, 8, 3.5, 3.5, 4, points, flat);
+    QVERIFY(!flat.isEmpty()); // one value is a range of its own, not none
 
     // The ring keeps the newest lines, oldest first, and finds a time among them.
     QByteArray lines;
@@ -231,13 +234,13 @@ void ScopeTest::windowShowsTheLatest()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *plot = window.findChild<PlotWidget *>();
-    // Kp 5 on a tau of 0.25 s: y settles at 5/6 of a step from 0 to 48.
+    // Kp 5 on a tau of 0.25 s: y settles at 5/6 of a step from 0 to 48; a gap in it later.
     for (int ms = 0; ms <= 6000; ms += 10) {
         const double y = ms < 1000 ? 0 : 40 * (1 - std::exp((1000 - ms) / 250.0));
         telemetry.feed(QStringLiteral("t=%1 sp=%2 y=%3 u=-7\n")
                            .arg(ms)
                            .arg(ms < 1000 ? 0 : 48)
-                           .arg(y)
+                           .arg(ms >= 5000 && ms < 5300 ? qQNaN() : y)
                            .toLatin1());
     }
     telemetry.feed("t=6010 sp=48 y=40\n"); // a series' latest value stays until the next
@@ -264,6 +267,10 @@ void ScopeTest::windowShowsTheLatest()
         (row < area.center().y() ? upper : lower)
             += drawn.pixelColor(area.right() - 2, row) == PlotWidget::colour(1);
     QVERIFY(upper > 0 && lower == 0);
+    // NaN from 5 s to 5.3 s: a gap, not a line across.
+    const int gap = area.left() + int((5.15 - 4.01) / 2 * area.width());
+    for (int row = area.top() + 1; row < area.bottom(); ++row)
+        QVERIFY(drawn.pixelColor(gap, row) != PlotWidget::colour(1));
     QCOMPARE(PlotWidget::tickStep(30), 5.0);
     // The lines of the last second, then a second with none.
     const auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
