@@ -11,6 +11,7 @@
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace testwindow;
@@ -49,8 +50,11 @@ void ScopeRelayTest::relays()
     if (!device.isValid())
         QSKIP(qPrintable(device.reason()));
     QProcess scope;
-    scope.start(QStringLiteral(PIDTUNE_SCOPE), {"--relay", device.slavePath(), "--time", "t"});
+    scope.start(QStringLiteral(PIDTUNE_SCOPE),
+                {"--relay", device.slavePath(), "--baud", "57600", "--time", "t"});
     const QString path = nextLine(scope).remove(QStringLiteral("pty: "));
+    termios settings {};
+    QVERIFY(device.lineSettings(&settings) && cfgetospeed(&settings) == B57600);
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
