@@ -51,6 +51,8 @@ private slots:
     void answers_data();
     void answers();
     void qtOptionsReachQt();
+    void scopeMeasuresToTheEnd_data();
+    void scopeMeasuresToTheEnd();
     void monitorStopsWhenFramesCannotBeWritten();
 };
 
@@ -123,9 +125,6 @@ void TestCommandLine::answers_data()
     QTest::newRow("scope source and --relay")
         << scope << QStringList {"--relay", "/dev/ttyUSB0", "-"} << false << 2 << ""
         << scopeRefused.arg("give either a source or --relay, not both");
-    QTest::newRow("scope, standard input at its end")
-        << scope << QStringList {"-platform", "offscreen", "--exit-at-end", "-"} << false << 0 << ""
-        << "(.|\n)*pidtune-scope: end of standard input\n";
     QTest::newRow("scope no such port")
         << scope << QStringList {"-platform", "offscreen", "/dev/pidtune-none"} << false << 1 << ""
         << "(.|\n)*pidtune-scope: cannot open /dev/pidtune-none: \\S.*\n";
@@ -157,6 +156,43 @@ void TestCommandLine::answers()
         whole(output).match(QString::fromLocal8Bit(process.readAllStandardOutput())).hasMatch(),
         qPrintable(output));
     QVERIFY2(whole(error).match(standardError).hasMatch(), qPrintable(standardError));
+}
+
+void TestCommandLine::scopeMeasuresToTheEnd_data()
+{
+    QTest::addColumn<QString>("source"); // "-": the file as standard input
+    QTest::addColumn<QByteArray>("input");
+    // A step whose last line has no line end, measured once the source has ended; a CSV's times
+    // are seconds.
+    QTest::newRow("standard input") << "-" << QByteArray("t=0 sp=0 y=0\nt=10 sp=1 y=0.5");
+    QTest::newRow("CSV") << "in.csv" << QByteArray("time,sp,y\n0,0,0\n0.01,1,0.5\n");
+}
+
+void TestCommandLine::scopeMeasuresToTheEnd()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, input);
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("in.csv")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(input) == input.size());
+    file.close();
+    QProcess scope;
+    scope.setProcessEnvironment(withoutDisplay());
+    scope.setWorkingDirectory(folder.path());
+    scope.setStandardInputFile(file.fileName());
+    // Standard input timed by its field, the window left open when it ends; a CSV's first column
+    // is its time, and the scope told to exit at its end.
+    const bool standardInput = source == QLatin1String("-");
+    scope.start(program("PIDTUNE_SCOPE"),
+                QStringList {"-platform", "offscreen", standardInput ? "--time=t" : "--exit-at-end",
+                             source});
+    QVERIFY(scope.waitForReadyRead(kTimeoutMs)); // the step's line, as soon as the source ends
+    if (standardInput)
+        ::kill(pid_t(scope.processId()), SIGTERM);
+    QVERIFY(scope.waitForFinished(kTimeoutMs));
+    QCOMPARE(scope.exitCode(), 0);
+    const QByteArray steps = scope.readAllStandardOutput();
+    QVERIFY2(steps.startsWith("step t=0.010 sp=0->1 "), steps.constData());
 }
 
 // Without a display only the offscreen platform named on the command line lets the window start.
