@@ -89,7 +89,8 @@ static void parameters(void)
               "stored", i, __LINE__);
     }
 
-    /* The stall is asked for once, by the frame just taken. */
+    /* The stall is asked for once, by the frame just taken, never by one refused (1001). */
+    check(tuner_take_stall(&t) == 0u, "refused stall", 1001, __LINE__);
     send(&t, TUNER_STALL, 0x42C80000u, line);
     check(tuner_take_stall(&t) == 100u && tuner_take_stall(&t) == 0u, "stall", 100, __LINE__);
 
