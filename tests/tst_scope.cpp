@@ -185,7 +185,8 @@ void ScopeTest::decimatesPerColumn()
     QCOMPARE(points.size(), 5);
     Extent flat;
     decimate(telemetry.buffer(), 0, 8, 3.5, 3.5, 4, points, flat);
-    QVERIFY(!flat.isEmpty()); // one value is a range of its own, not none
+    // One value is a range of its own, not none, and nothing more.
+    QVERIFY(!flat.isEmpty() && flat.low == 6 && flat.high == 6);
 
     // The ring keeps the newest lines, oldest first, and finds a time among them.
     QByteArray lines;
