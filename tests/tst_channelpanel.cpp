@@ -202,6 +202,16 @@ void ChannelPanelTest::boxesHoldOneShortLineOfPlainText()
             field->paste();
             QCOMPARE(field->toPlainText(), QStringLiteral("8"));
         }
+        // Dropped instead of pasted, which the box may refuse.
+        QMimeData dragged;
+        dragged.setHtml(QStringLiteral("<i>9</i>"));
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton,
+                              Qt::NoModifier);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        field->clear();
+        QCoreApplication::sendEvent(field->viewport(), &enter);
+        QCoreApplication::sendEvent(field->viewport(), &drop);
+        QCOMPARE(field->toPlainText(), QStringLiteral("9"));
 
         // A long number stays on one line instead of wrapping into the next, and once the box
         // is left it shows the number's start, where the sign is.
