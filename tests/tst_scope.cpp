@@ -224,6 +224,20 @@ void ScopeTest::savesAndReplaysCsv()
     QCOMPARE(render(replayed, true), render(recorded, true));
     QVERIFY(replaying.elapsed()
             >= 15); // at the pace recorded: 20 ms from the first row to the last
+
+    // A spreadsheet's header: each name stays one label of the lines replayed.
+    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("s,speed (rpm),Kp=5,y:1\n0.5,1,2,3\n");
+    file.close();
+    Telemetry sheet({});
+    Source spreadsheet;
+    QVERIFY2(spreadsheet.openCsv(path, &timeColumn, &error), qPrintable(error));
+    sheet.setTimeField(timeColumn, 1);
+    connect(&spreadsheet, &Source::received, &sheet, &Telemetry::feed);
+    QSignalSpy sheetEnded(&spreadsheet, &Source::ended);
+    QVERIFY(sheetEnded.wait());
+    QCOMPARE(render(sheet, true), QStringLiteral("0.5: speed_(rpm)=1 Kp_5=2 y_1=3"));
 }
 
 void ScopeTest::windowShowsTheLatest()
@@ -257,6 +271,7 @@ void ScopeTest::windowShowsTheLatest()
     legend.removeOne(window.findChild<QCheckBox *>(QStringLiteral("fixedRange")));
     QCOMPARE(legend.last()->text(), QStringLiteral("u  -7"));
     legend.last()->click();
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(38.0, 48.0));
     window.setFixedRange(0, 60);
     QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(0.0, 60.0));
     QVERIFY(!plot->curves[2].visible && plot->curves[1].visible);
@@ -272,11 +287,23 @@ void ScopeTest::windowShowsTheLatest()
     const int gap = area.left() + int((5.15 - 4.01) / 2 * area.width());
     for (int row = area.top() + 1; row < area.bottom(); ++row)
         QVERIFY(drawn.pixelColor(gap, row) != PlotWidget::colour(1));
-    QCOMPARE(PlotWidget::tickStep(30), 5.0);
+    QCOMPARE(qMakePair(PlotWidget::tickStep(30), PlotWidget::tickStep(11)), qMakePair(5.0, 2.0));
     // The lines of the last second, then a second with none.
     const auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
     QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 602 行/秒")), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 0 行/秒")), 3000);
+
+    // Paused, the view holds still while the lines go on into the buffer; resumed, it shows them.
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    QVERIFY(status->text().endsWith(QStringLiteral(" · 已暂停，数据仍在记录")));
+    telemetry.feed("t=6020 sp=48 y=80\n");
+    const auto shown = [&] {
+        const QVector<QPointF> &points = plot->curves[1].points;
+        return std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 80; });
+    };
+    QVERIFY(!QTest::qWaitFor(shown, 200));
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    QVERIFY(shown());
 }
 
 void ScopeTest::readsItsCommandLine_data()
