@@ -60,19 +60,23 @@ void ScopeRelayTest::relays()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     openPort(window, path);
 
-    // Every release reaches the device byte for byte, in order; also while the device takes
-    // nothing for a time, after which everything arrives behind what filled its line.
+    // Every release reaches the device byte for byte, in order. While the device takes nothing
+    // for a time, the releases wait, more of them than one read passes on, and then arrive
+    // behind what filled its line; after that the relay goes on as before.
     const int identifiers[] = {0, 7, 44, 100, 200, 255};
     QByteArray expected;
     for (int n = 1; n <= 6; ++n)
         setUpChannel(window, n, QString::number(identifiers[n - 1]), QStringLiteral("-1.5"),
                      QStringLiteral("1.5"));
-    for (const bool stopped : {false, true}) {
+    for (const bool stopped : {true, false}) {
         if (stopped)
             expected += QByteArray(int(device.stopReading()), '\0');
-        for (int n = 1; n <= 6; ++n) {
-            dragToEnd(channel(window, n).slider, n % 2 == stopped);
-            expected += frameBytes(identifiers[n - 1], n % 2 == stopped ? 1.5f : -1.5f);
+        for (int round = stopped ? 8 : 1; round > 0; --round) {
+            for (int n = 1; n <= 6; ++n) {
+                const bool toEnd = (n + round) % 2 == 0;
+                dragToEnd(channel(window, n).slider, toEnd);
+                expected += frameBytes(identifiers[n - 1], toEnd ? 1.5f : -1.5f);
+            }
         }
         device.resumeReading();
         QTRY_COMPARE(device.received(), expected);
