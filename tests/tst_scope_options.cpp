@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// pidtune-scope: the scope's command line.
+#include "scopeoptions.h"
+
+#include <QtTest>
+
+using namespace pidtune::scope;
+
+class ScopeOptionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsItsCommandLine_data();
+    void readsItsCommandLine();
+};
+
+void ScopeOptionsTest::readsItsCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // What the scope starts with (source, baud rate, seconds per time unit, window, Y range);
+    // empty: refused.
+    QTest::addColumn<QString>("options");
+    QTest::newRow("defaults") << QStringList {"-"} << "- 115200 0.001 10 auto";
+    QTest::newRow("ms") << QStringList {"--time-unit", "ms", "--window=2.5", "-"}
+                        << "- 115200 0.001 2.5 auto";
+    QTest::newRow("us, fixed") << QStringList {"--time-unit=us", "--y-range=-1:2.5", "x.CSV"}
+                               << "x.CSV csv 115200 1e-06 10 -1:2.5";
+    QTest::newRow("relay at 9600") << QStringList {"--baud", "9600", "--relay", "/dev/ttyACM0"}
+                                   << "/dev/ttyACM0 9600 0.001 10 auto";
+    QTest::newRow("empty range") << QStringList {"--y-range=2:2", "-"} << "";
+    QTest::newRow("no window") << QStringList {"--window=0", "-"} << "";
+    QTest::newRow("fractional baud") << QStringList {"--baud=9600.5", "-"} << "";
+}
+
+void ScopeOptionsTest::readsItsCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, options);
+    QByteArrayList texts {"pidtune-scope"};
+    for (const QString &argument : arguments)
+        texts << argument.toLocal8Bit();
+    std::vector<char *> argv;
+    for (QByteArray &text : texts)
+        argv.push_back(text.data());
+    ScopeOptions read;
+    const std::optional<int> status = readCommandLine(int(argv.size()), argv.data(), &read);
+    QCOMPARE(status, options.isEmpty() ? std::optional<int>(2) : std::nullopt);
+    if (status)
+        return;
+    QCOMPARE(
+        QStringLiteral("%1%2 %3 %4 %5 %6")
+            .arg(read.source.isEmpty() ? read.relayPort : read.source, read.isCsv() ? " csv" : "")
+            .arg(read.baudRate)
+            .arg(read.telemetry.secondsPerUnit)
+            .arg(read.windowSeconds)
+            .arg(read.fixedRange ? QStringLiteral("%1:%2").arg(read.rangeLow).arg(read.rangeHigh)
+                                 : "auto"),
+        options);
+}
+
+QTEST_MAIN(ScopeOptionsTest)
+#include "tst_scope_options.moc"

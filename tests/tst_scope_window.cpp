@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// pidtune-scope: what the scope's window shows of its lines.
+#include "plotwidget.h"
+#include "scopewindow.h"
+#include "telemetry.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <cmath>
+
+using namespace pidtune::scope;
+
+class ScopeWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowShowsTheLatest();
+};
+
+void ScopeWindowTest::windowShowsTheLatest()
+{
+    Telemetry telemetry({"t", 1e-3, "sp", "y"});
+    ScopeWindow window(telemetry, QStringLiteral("test"));
+    connect(&telemetry, &Telemetry::stepMeasured, &window, &ScopeWindow::showStep);
+    window.setWindowSeconds(2);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *plot = window.findChild<PlotWidget *>();
+    // Kp 5 on a tau of 0.25 s: y settles at 5/6 of a step from 0 to 48; a gap in it later.
+    for (int ms = 0; ms <= 6000; ms += 10) {
+        const double y = ms < 1000 ? 0 : 40 * (1 - std::exp((1000 - ms) / 250.0));
+        telemetry.feed(QStringLiteral("t=%1 sp=%2 y=%3 u=-7\n")
+                           .arg(ms)
+                           .arg(ms < 1000 ? 0 : 48)
+                           .arg(ms >= 5000 && ms < 5300 ? qQNaN() : y)
+                           .toLatin1());
+    }
+    telemetry.feed("t=6010 sp=48 y=40\n"); // a series' latest value stays until the next
+    QTRY_COMPARE(plot->curves.size(), size_t(3));
+    QTRY_VERIFY(!plot->curves[1].points.isEmpty());
+    // The last 2 s, scaled out to whole ticks around all that is shown.
+    QVERIFY(std::abs(plot->curves[0].points.first().x() - 4.01) < 0.01);
+    QCOMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(-10.0, 50.0));
+    QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("step"))
+                    ->text()
+                    .contains(QStringLiteral("\n超调 0.0 %\n")));
+    QList<QCheckBox *> legend = window.findChildren<QCheckBox *>();
+    legend.removeOne(window.findChild<QCheckBox *>(QStringLiteral("fixedRange")));
+    QCOMPARE(legend.last()->text(), QStringLiteral("u  -7"));
+    legend.last()->click();
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(38.0, 48.0));
+    window.setFixedRange(0, 60);
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(0.0, 60.0));
+    QVERIFY(!plot->curves[2].visible && plot->curves[1].visible);
+    // Drawn bottom up: the settled y (40) lies in the upper half of the chart.
+    const QImage drawn = plot->grab().toImage();
+    const QRect area = plot->plotArea();
+    int upper = 0, lower = 0;
+    for (int row = area.top() + 1; row < area.bottom(); ++row)
+        (row < area.center().y() ? upper : lower)
+            += drawn.pixelColor(area.right() - 2, row) == PlotWidget::colour(1);
+    QVERIFY(upper > 0 && lower == 0);
+    // NaN from 5 s to 5.3 s: a gap, not a line across.
+    const int gap = area.left() + int((5.15 - 4.01) / 2 * area.width());
+    for (int row = area.top() + 1; row < area.bottom(); ++row)
+        QVERIFY(drawn.pixelColor(gap, row) != PlotWidget::colour(1));
+    QCOMPARE(qMakePair(PlotWidget::tickStep(30), PlotWidget::tickStep(11)), qMakePair(5.0, 2.0));
+    // The lines of the last second, then a second with none.
+    const auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 602 行/秒")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral(" · 0 行/秒")), 3000);
+
+    // Paused, the view holds still while the lines go on into the buffer; resumed, it shows them.
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    QVERIFY(status->text().endsWith(QStringLiteral(" · 已暂停，数据仍在记录")));
+    telemetry.feed("t=6020 sp=48 y=80\n");
+    const auto shown = [&] {
+        const QVector<QPointF> &points = plot->curves[1].points;
+        return std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 80; });
+    };
+    QVERIFY(!QTest::qWaitFor(shown, 200));
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    QVERIFY(shown());
+}
+
+QTEST_MAIN(ScopeWindowTest)
+#include "tst_scope_window.moc"
