@@ -16,6 +16,9 @@ static const limits known[TUNER_KNOWN_PARAMETERS] = {
     {0.0f, 100.0f, 10.0f}, /* integral limit */
     {-100.0f, 100.0f, 0.0f}, /* set-point */
     {0.0f, 10.0f, 0.0f}, /* output filter */
+    {0.0f, 1.0f, 0.0f}, /* relay: 0 off, 1 on */
+    {0.0f, TUNER_OUTPUT_LIMIT, 10.0f}, /* relay amplitude d */
+    {0.0f, TUNER_DEAD_TIME_MAX_MS / 1000.0f, 0.0f}, /* dead time, s */
 };
 
 /* Lines are built with these: each returns the position after what it wrote. The callers'
@@ -214,6 +217,9 @@ unsigned tuner_receive(tuner *t, uint8_t byte, char line[TUNER_LINE_SIZE])
     if (!reason) {
         t->slots[slot].identifier = frame.identifier;
         t->slots[slot].value = frame.value;
+        /* In whole steps, worked out once rather than every millisecond. */
+        if (frame.identifier == TUNER_DEAD_TIME)
+            t->delay_steps = (uint16_t)(frame.value * (1000.0f / TUNER_STEP_MS) + 0.5f);
     }
     t->stall_ms = !reason && frame.identifier == TUNER_STALL ? (uint16_t)frame.value : 0u;
 
@@ -237,6 +243,38 @@ static float clamp(float value, float limit)
     return value > limit ? limit : value < -limit ? -limit : value;
 }
 
+/* The relay's output: bias + d while y is below the set-point, bias - d above it. It starts
+ * from the output the controller gave, so that switching it on from a loop at rest is bumpless,
+ * and after each whole cycle takes that cycle's mean output as its bias: a cycle that spends
+ * longer on one side moves the bias that way until both halves are equal, as a relay around the
+ * set-point's own operating point would be. */
+static float relay(tuner *t, float error)
+{
+    const float d = t->slots[TUNER_RELAY_AMPLITUDE - 1].value;
+    float wanted;
+    if (!t->relay_on) {
+        t->relay_on = 1;
+        t->relay_cycled = 0;
+        t->relay_bias = t->output;
+        t->relay_high = error >= 0.0f;
+    }
+    /* An error of exactly 0 keeps the side it is on: an ideal relay without hysteresis. */
+    if (error > 0.0f && !t->relay_high) {
+        t->relay_high = 1;
+        if (t->relay_cycled)
+            t->relay_bias = t->relay_sum / (float)t->relay_count;
+        t->relay_cycled = 1;
+        t->relay_sum = 0.0f;
+        t->relay_count = 0;
+    } else if (error < 0.0f) {
+        t->relay_high = 0;
+    }
+    wanted = clamp(t->relay_bias + (t->relay_high ? d : -d), TUNER_OUTPUT_LIMIT);
+    t->relay_sum += wanted;
+    ++t->relay_count;
+    return wanted;
+}
+
 unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
 {
     const float dt = 0.001f * TUNER_STEP_MS;
@@ -247,17 +285,33 @@ unsigned tuner_step(tuner *t, uint32_t overruns, char line[TUNER_LINE_SIZE])
     const float filter = t->slots[TUNER_OUTPUT_FILTER - 1].value;
     const float error = setpoint - t->plant;
     float wanted;
+    const uint16_t delay = t->delay_steps;
+    uint16_t delayed;
     char *end = line;
 
-    /* Limiting the integral term itself keeps it from winding up while the output is held. */
-    t->integral = clamp(t->integral + ki * error * dt, t->slots[TUNER_INTEGRAL_LIMIT - 1].value);
-    /* The derivative of the measurement, not of the error, so a set-point step gives no kick. */
-    wanted = kp * error + t->integral - kd * (t->plant - t->previous_plant) / dt;
-    wanted = clamp(wanted, TUNER_OUTPUT_LIMIT);
+    if (t->slots[TUNER_RELAY - 1].value != 0.0f) {
+        /* The PID's integral stays as it was, for when the relay is switched off again. */
+        wanted = relay(t, error);
+    } else {
+        t->relay_on = 0;
+        /* Limiting the integral term itself keeps it from winding up while the output is
+         * held. */
+        t->integral
+            = clamp(t->integral + ki * error * dt, t->slots[TUNER_INTEGRAL_LIMIT - 1].value);
+        /* The derivative of the measurement, not of the error, so a set-point step gives no
+         * kick. */
+        wanted = kp * error + t->integral - kd * (t->plant - t->previous_plant) / dt;
+        wanted = clamp(wanted, TUNER_OUTPUT_LIMIT);
+    }
     t->output += dt / (filter + dt) * (wanted - t->output);
 
+    /* The plant takes the output of delay steps ago; with none, the output just computed. */
+    t->delay_head = (uint16_t)(t->delay_head + 1u == TUNER_DELAY_SLOTS ? 0u : t->delay_head + 1u);
+    t->delay[t->delay_head] = t->output;
+    delayed = (uint16_t)(t->delay_head >= delay ? t->delay_head - delay
+                                                : t->delay_head + TUNER_DELAY_SLOTS - delay);
     t->previous_plant = t->plant;
-    t->plant += dt / TUNER_PLANT_TAU_S * (t->output - t->plant);
+    t->plant += dt / TUNER_PLANT_TAU_S * (t->delay[delayed] - t->plant);
     t->time_ms += TUNER_STEP_MS;
 
     /* Count-downs rather than t % period: no 32-bit division every millisecond on an 8-bit

@@ -30,9 +30,16 @@ enum tuner_parameter_id {
     TUNER_KD = 3, /* derivative gain, s, 0..10 */
     TUNER_INTEGRAL_LIMIT = 4, /* the integral term is held within +-this, 0..100 */
     TUNER_SETPOINT = 5, /* -100..100 */
-    TUNER_OUTPUT_FILTER = 6 /* time constant of the output's low-pass filter, s, 0..10 */
+    TUNER_OUTPUT_FILTER = 6, /* time constant of the output's low-pass filter, s, 0..10 */
+    /* A relay experiment instead of the PID: 1 switches the controller to a relay of amplitude
+     * TUNER_RELAY_AMPLITUDE around the set-point, 0 back to the PID. */
+    TUNER_RELAY = 7,
+    TUNER_RELAY_AMPLITUDE = 8, /* d, 0..200 */
+    /* The plant's dead time, s: its input is the controller's output this long ago. 0 at start,
+     * so that the plant is the plain first-order one every published figure was measured on. */
+    TUNER_DEAD_TIME = 9
 };
-#define TUNER_KNOWN_PARAMETERS 6
+#define TUNER_KNOWN_PARAMETERS 9
 /* Any other identifier is stored too (for code you add), within +-TUNER_OTHER_LIMIT. */
 #define TUNER_OTHER_LIMIT 100000.0f
 /* For tests, not for tuning: a frame of this identifier (0 to 1000) holds up the main loop for
@@ -40,7 +47,7 @@ enum tuner_parameter_id {
  * meanwhile fill the receive ring. */
 #define TUNER_STALL 250
 #define TUNER_STALL_LIMIT 1000.0f
-/* Table slots, the six above included. */
+/* Table slots, the nine above included. */
 #define TUNER_SLOTS 16
 
 /* Room for the longest report lines of one call and the terminating NUL: a stream line and a
@@ -57,6 +64,12 @@ enum tuner_parameter_id {
 /* The plant: y' = (u - y) / tau, gain 1; the controller's output is held within +-limit. */
 #define TUNER_PLANT_TAU_S 0.5f
 #define TUNER_OUTPUT_LIMIT 200.0f
+/* The longest dead time, in ms: the plant keeps the controller's output of every millisecond for
+ * that long, 4 bytes each (a board with little RAM builds with less). */
+#ifndef TUNER_DEAD_TIME_MAX_MS
+#define TUNER_DEAD_TIME_MAX_MS 1000
+#endif
+#define TUNER_DELAY_SLOTS (TUNER_DEAD_TIME_MAX_MS / TUNER_STEP_MS + 1)
 
 typedef struct tuner_slot
 {
@@ -67,7 +80,7 @@ typedef struct tuner_slot
 typedef struct tuner
 {
     pidtune_frame_decoder decoder;
-    /* Slots 0-5 hold identifiers 1-6 from the start; others are added as they arrive. */
+    /* Slots 0-8 hold identifiers 1-9 from the start; others are added as they arrive. */
     tuner_slot slots[TUNER_SLOTS];
     uint8_t used;
 
@@ -79,6 +92,17 @@ typedef struct tuner
     float previous_plant;
     float integral;
     float output; /* u, after the filter */
+
+    /* The controller's outputs of the last TUNER_DEAD_TIME_MAX_MS, the newest at delay_head. */
+    float delay[TUNER_DELAY_SLOTS];
+    uint16_t delay_head;
+    uint16_t delay_steps; /* the dead time in steps, rounded */
+
+    /* The relay: on, on its high side, the output it swings around, and the sum and count of
+     * its outputs since its last switch to the high side. */
+    uint8_t relay_on, relay_high, relay_cycled;
+    float relay_bias, relay_sum;
+    uint32_t relay_count;
 } tuner;
 
 void tuner_init(tuner *t);

@@ -24,6 +24,11 @@ static void check(int ok, const char *what, unsigned long detail, int line)
     }
 }
 
+static double magnitude(double x)
+{
+    return x < 0 ? -x : x;
+}
+
 static uint32_t bits_of(float value)
 {
     uint32_t bits;
@@ -47,7 +52,7 @@ static unsigned send(tuner *t, uint8_t identifier, uint32_t bits, char line[TUNE
 
 static void parameters(void)
 {
-    static const float initial[TUNER_KNOWN_PARAMETERS] = {1, 0, 0, 10, 0, 0};
+    static const float initial[TUNER_KNOWN_PARAMETERS] = {1, 0, 0, 10, 0, 0, 0, 10, 0};
     static const struct
     {
         uint8_t identifier;
@@ -64,6 +69,13 @@ static void parameters(void)
         {4, 0x42C80000u, 1}, /* integral limit 100 */
         {5, 0xC2C80000u, 1}, /* set-point -100 */
         {5, 0xC2C80001u, 0}, /* just below it */
+        {7, 0x3F800000u, 1}, /* the relay on, 1 */
+        {7, 0x3F800001u, 0}, /* above 1 */
+        {8, 0x43480000u, 1}, /* relay amplitude 200, the output's limit */
+        {8, 0x43480001u, 0},
+        {9, 0x3F800000u, TUNER_DEAD_TIME_MAX_MS >= 1000}, /* 1 s of dead time */
+        {9, 0x3E4CCCCDu, 1}, /* 0.2 s, on every board */
+        {9, 0xBF800000u, 0}, /* -1 */
         {0, 0x7FC00000u, 0}, /* NaN, never */
         {44, 0x3F33328Bu, 1}, /* 0.69999: any other identifier within +-100000 */
         {255, 0xC7C35000u, 1}, /* -100000 */
@@ -94,8 +106,8 @@ static void parameters(void)
     send(&t, TUNER_STALL, 0x42C80000u, line);
     check(tuner_take_stall(&t) == 100u && tuner_take_stall(&t) == 0u, "stall", 100, __LINE__);
 
-    /* 16 slots: 44, 255 and 250, 7 more identifiers, then no new one, but a known one still. */
-    for (identifier = 100; identifier < 107; ++identifier)
+    /* 16 slots: the 9 known, 44, 255 and 250, 4 more, then no new one, but a known one still. */
+    for (identifier = 100; identifier < 104; ++identifier)
         check(send(&t, identifier, 0x40000000u, line) && strncmp(line, "param ", 6) == 0,
               "a free slot", identifier, __LINE__);
     send(&t, 200, 0x40400000u, line);
@@ -109,7 +121,8 @@ static void loop(void)
 {
     static const struct
     {
-        float parameter[TUNER_KNOWN_PARAMETERS]; /* Kp, Ki, Kd, integral limit, set-point, filter */
+        /* Kp, Ki, Kd, integral limit, set-point, filter, relay, its amplitude, dead time */
+        float parameter[TUNER_KNOWN_PARAMETERS];
         uint32_t ms;
         float y, tolerance;
     } cases[] = {
@@ -124,6 +137,11 @@ static void loop(void)
         {{1, 0, 0.5f, 10, 10, 0}, 500, 3.16060f, 0.02f},
         /* A filter of tau makes it second order: y = 5 (1 - e^(-t/tau) (cos t/tau + sin t/tau)). */
         {{1, 0, 0, 10, 10, 0.5f}, 500, 2.45829f, 0.02f},
+        /* Dead time: nothing reaches the plant for 0.1 s, not even in the last of them; then
+         * it answers the output of the step's first 0.1 s, Kp sp while y was still 0:
+         * y = 10 (1 - 0.998^100), 1.8143 (the continuous plant's 10 (1 - e^-0.2) is 1.8127). */
+        {{1, 0, 0, 10, 10, 0, 0, 10, 0.1f}, 100, 0, 0},
+        {{1, 0, 0, 10, 10, 0, 0, 10, 0.1f}, 200, 1.8143f, 0.0005f},
     };
     size_t i;
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -139,6 +157,65 @@ static void loop(void)
         check(t.plant >= cases[i].y - cases[i].tolerance
                   && t.plant <= cases[i].y + cases[i].tolerance,
               "y, case", i, __LINE__);
+    }
+}
+
+/* The relay on the plant with dead time theta oscillates with an amplitude and period known
+ * exactly for the continuous plant (gain K 1, tau): a = K d (1 - e^(-theta/tau)) and
+ * Tu = 2 tau ln(2 e^(theta/tau) - 1). Also from a loop at rest away from the set-point (P alone
+ * leaves y at Kp/(1+Kp) of it), where the relay must find its bias; and switched off, the PID
+ * takes over again. */
+static void relay_cycle(void)
+{
+    static const struct
+    {
+        float kp, setpoint, d, theta;
+        double a, period; /* from the formulas */
+    } cases[] = {
+        {1, 0, 10, 0.1f, 1.81269, 0.36659},
+        {1, 50, 40, 0.1f, 7.25077, 0.36659}, /* from y 25, u 25 */
+        {1, -20, 15, 0.3f, 6.76783, 0.97238},
+    };
+    size_t i;
+    for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const double a = cases[i].a, period = cases[i].period;
+        float low = TUNER_OUTPUT_LIMIT, high = -TUNER_OUTPUT_LIMIT, previous_u = 0;
+        uint32_t first = 0, last = 0, cycles = 0, ms;
+        tuner t;
+        char line[TUNER_LINE_SIZE];
+        tuner_init(&t);
+        send(&t, TUNER_KP, bits_of(cases[i].kp), line);
+        send(&t, TUNER_SETPOINT, bits_of(cases[i].setpoint), line);
+        send(&t, TUNER_DEAD_TIME, bits_of(cases[i].theta), line);
+        send(&t, TUNER_RELAY_AMPLITUDE, bits_of(cases[i].d), line);
+        for (ms = 0; ms < 5000; ++ms)
+            tuner_step(&t, 0, line);
+        send(&t, TUNER_RELAY, bits_of(1), line);
+        /* 10 s to find its bias, 5 s measured. */
+        for (ms = 0; ms < 15000; ++ms) {
+            tuner_step(&t, 0, line);
+            if (ms < 10000)
+                continue;
+            low = t.plant < low ? t.plant : low;
+            high = t.plant > high ? t.plant : high;
+            if (t.output > previous_u + cases[i].d) { /* up to the high side */
+                if (cycles++ == 0)
+                    first = ms;
+                last = ms;
+            }
+            previous_u = t.output;
+        }
+        check(magnitude((high - low) / 2 / a - 1) < 0.01, "relay amplitude, case", i, __LINE__);
+        check(magnitude((high + low) / 2 - cases[i].setpoint) < 0.01 * a, "around the set-point", i,
+              __LINE__);
+        check(cycles > 3 && magnitude((last - first) / 1000.0 / (cycles - 1) / period - 1) < 0.01,
+              "relay period, case", i, __LINE__);
+
+        send(&t, TUNER_RELAY, bits_of(0), line);
+        for (ms = 0; ms < 10000; ++ms)
+            tuner_step(&t, 0, line);
+        check(magnitude(t.plant - cases[i].setpoint * cases[i].kp / (1 + cases[i].kp)) < 0.01,
+              "the PID again", i, __LINE__);
     }
 }
 
@@ -188,6 +265,7 @@ int main(void)
     const uint16_t probe = 1;
     parameters();
     loop();
+    relay_cycle();
     loop_lines();
     ring_order();
     printf("test_tuner: %d checks, %d failed (int is %d bits, %s-endian)\n", checks, failures,
