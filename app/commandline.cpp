@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 
-#include "qtoptions.h"
+#include "cli/commandline.h"
+#include "cli/qtoptions.h"
+#include "pidtune_config.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
-#include <cstdio>
 
 namespace pidtune {
 
 namespace {
 
-constexpr int kUsageError = 2;
-
-// Output that could not be written must not look like success: pidtune --help >/dev/full.
-int finishOutput()
-{
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-}
+constexpr char kProgram[] = "pidtune";
 
 void describe(QCommandLineParser &parser, bool withQtOptions)
 {
@@ -32,7 +26,7 @@ void describe(QCommandLineParser &parser, bool withQtOptions)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
-    addQtOptions(parser, withQtOptions);
+    cli::addQtOptions(parser, withQtOptions);
 }
 
 } // namespace
@@ -42,9 +36,7 @@ std::optional<int> handleCommandLine(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("pidtune"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIDTUNE_VERSION));
 
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList arguments = cli::arguments(argc, argv);
     QCommandLineParser parser;
     describe(parser, false);
 
@@ -54,27 +46,24 @@ std::optional<int> handleCommandLine(int argc, char *argv[])
     else if (!parser.positionalArguments().isEmpty())
         refusal
             = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-    if (!refusal.isEmpty()) {
-        std::fprintf(stderr, "pidtune: %s\nTry 'pidtune --help' for more information.\n",
-                     qPrintable(refusal));
-        return kUsageError;
-    }
-
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("pidtune %s\n", PIDTUNE_VERSION);
-        return finishOutput();
-    }
     const bool helpAll = parser.isSet(QStringLiteral("help-all"));
-    if (helpAll || parser.isSet(QStringLiteral("help"))) {
-        // The help names the program from the application object's arguments. A core one needs
-        // no display.
-        QCoreApplication core(argc, argv);
-        QCommandLineParser help;
-        describe(help, helpAll);
-        std::fputs(qPrintable(help.helpText()), stdout);
-        return finishOutput();
-    }
-    return std::nullopt;
+    const bool answered = !refusal.isEmpty() || helpAll || parser.isSet(QStringLiteral("help"))
+        || parser.isSet(QStringLiteral("version"));
+    if (!answered)
+        return std::nullopt;
+    // The window's program has no console of its own on Windows: the answer goes to the
+    // command prompt that started it.
+    cli::useParentConsole();
+    if (!refusal.isEmpty())
+        return cli::refuse(kProgram, refusal);
+    if (parser.isSet(QStringLiteral("version")))
+        return cli::printVersion(kProgram);
+    // The help names the program from the application object's arguments. A core one needs no
+    // display.
+    QCoreApplication core(argc, argv);
+    QCommandLineParser help;
+    describe(help, helpAll);
+    return cli::printText(kProgram, help.helpText());
 }
 
 } // namespace pidtune

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "frameoutbox.h"
 
+#include "serial/seriallink_p.h"
+
 #include <QSerialPort>
 
 #include <algorithm>
-
-#if defined(Q_OS_UNIX)
-#include <cerrno>
-#include <unistd.h>
-#endif
 
 namespace pidtune {
 
@@ -48,16 +45,16 @@ FrameOutbox::Outcome FrameOutbox::write(const ParameterFrame &frame)
 {
     const auto *bytes = reinterpret_cast<const char *>(frame.data());
     qint64 size = qint64(frame.size());
-#if defined(Q_OS_UNIX)
-    // Straight to the driver: what it does not take stays ours, so a frame of which it took
-    // nothing can still be replaced by a newer value. Once in the port's buffer it could not.
+    // Straight to the driver where the system allows it: what it does not take stays ours, so a
+    // frame of which it took nothing can still be replaced by a newer value. Once in the port's
+    // buffer it could not.
     if (port.isOpen() && port.bytesToWrite() == 0) {
-        const ssize_t taken = ::write(int(port.handle()), bytes, std::size_t(size));
+        const qint64 taken = platform::writeToDriver(port, bytes, size);
         if (taken == size) {
             last = frame;
             return Outcome::Sent;
         }
-        if (taken == 0 || (taken < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+        if (taken == 0) {
             queue.push_front(frame);
             retry.start();
             return Outcome::Waiting;
@@ -70,7 +67,6 @@ FrameOutbox::Outcome FrameOutbox::write(const ParameterFrame &frame)
         }
         // Otherwise the port writes it and reports what is wrong with the line its own way.
     }
-#endif
     if (port.write(bytes, size) != size) {
         failure = port.errorString();
         return Outcome::Refused;

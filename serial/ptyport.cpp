@@ -3,18 +3,15 @@
 
 #include <QSocketNotifier>
 
-#if defined(Q_OS_UNIX)
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-#if defined(Q_OS_MACOS) || defined(Q_OS_BSD4)
-#include <util.h>
+#if __has_include(<pty.h>)
+#include <pty.h> // Linux
 #else
-#include <pty.h>
-#endif
-#define PIDTUNE_HAVE_PTY 1
+#include <util.h> // macOS and the BSDs
 #endif
 
 namespace pidtune {
@@ -28,7 +25,6 @@ PtyPort::~PtyPort()
 
 bool PtyPort::open(QString *path, QString *error)
 {
-#ifdef PIDTUNE_HAVE_PTY
     char name[256] = {};
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         *error = QStringLiteral("cannot create a pseudo-terminal: %1")
@@ -56,16 +52,10 @@ bool PtyPort::open(QString *path, QString *error)
     connect(notifier, &QSocketNotifier::activated, this, &PtyPort::read);
     *path = QString::fromLocal8Bit(name);
     return true;
-#else
-    Q_UNUSED(path);
-    *error = QStringLiteral("this platform has no pseudo-terminals; name a serial port instead");
-    return false;
-#endif
 }
 
 qint64 PtyPort::write(const char *data, qint64 size)
 {
-#ifdef PIDTUNE_HAVE_PTY
     qint64 written = 0;
     while (master >= 0 && written < size) {
         const ssize_t n = ::write(master, data + written, size_t(size - written));
@@ -75,11 +65,6 @@ qint64 PtyPort::write(const char *data, qint64 size)
             break;
     }
     return written;
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-    return 0;
-#endif
 }
 
 void PtyPort::setReading(bool on)
@@ -91,7 +76,6 @@ void PtyPort::setReading(bool on)
 
 void PtyPort::read()
 {
-#ifdef PIDTUNE_HAVE_PTY
     char chunk[4096];
     while (reading && master >= 0) {
         const ssize_t n = ::read(master, chunk, sizeof chunk);
@@ -110,12 +94,10 @@ void PtyPort::read()
         emit failed(reason);
         return;
     }
-#endif
 }
 
 void PtyPort::close()
 {
-#ifdef PIDTUNE_HAVE_PTY
     if (notifier) {
         notifier->setEnabled(false);
         notifier->deleteLater();
@@ -126,7 +108,6 @@ void PtyPort::close()
             ::close(*descriptor);
         *descriptor = -1;
     }
-#endif
 }
 
 } // namespace pidtune

@@ -11,7 +11,8 @@ namespace pidtune {
 // A pseudo-terminal that stands in for a serial port: another program (pidtune, told about it
 // through PIDTUNE_EXTRA_PORTS) opens its path like a port, and this side reads what that program
 // writes and can answer it. The line is raw 115200 8N1, as pidtune sets its port, so that a tool
-// opening it without setting it up sees the same line. Only where the system has pseudo-terminals.
+// opening it without setting it up sees the same line. Built only where the system has
+// pseudo-terminals (pidtune_config.h: kHavePseudoTerminals).
 class PtyPort : public QObject
 {
     Q_OBJECT

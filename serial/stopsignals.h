@@ -5,13 +5,12 @@
 
 #include <memory>
 
-class QSocketNotifier;
-class QTimer;
-
 namespace pidtune {
 
-// Turns the signals that ask a program to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT; SIGINT and
-// SIGTERM on Windows) into a Qt signal delivered by the event loop. Stopping through the event
+// Turns the system's requests to stop a program into a Qt signal delivered by the event loop:
+// on Unix the signals SIGINT, SIGTERM, SIGHUP and SIGQUIT (stopsignals_unix.cpp); on Windows
+// Ctrl-C, Ctrl-Break and the console window closing, logging off or shutting down
+// (stopsignals_win.cpp), reported as SIGINT, SIGBREAK and SIGTERM. Stopping through the event
 // loop lets a program close its serial port properly, which gives the terminal its settings and
 // removes the lock file; the default action would leave both behind. One instance per process.
 class StopSignals : public QObject
@@ -26,18 +25,19 @@ public:
     int received() const { return first; }
 
     // Ends the process the way the given signal's default action would, so that a shell sees
-    // "terminated by SIGTERM" rather than a normal exit. Returns only for signal 0.
+    // "terminated by SIGTERM" (on Windows, the exit status of a program stopped by Ctrl-C)
+    // rather than a normal exit. Returns only for signal 0.
     static void endAs(int signalNumber);
 
 signals:
     void stopRequested(int signalNumber);
 
 private:
-    void drain();
+    void deliver(int signalNumber);
 
+    struct Watch; // the platform's own way of hearing the requests
+    std::unique_ptr<Watch> watch;
     int first = 0;
-    std::unique_ptr<QSocketNotifier> notifier;
-    std::unique_ptr<QTimer> poll;
 };
 
 } // namespace pidtune

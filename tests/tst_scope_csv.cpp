@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // pidtune-scope: the scope's lines saved as CSV and replayed at their pace, a spreadsheet's column
 // names.
+#include "csvsource.h"
 #include "scopelines.h"
-#include "source.h"
 #include "telemetry.h"
 
 #include <QtTest>
@@ -32,13 +32,13 @@ void ScopeCsvTest::savesAndReplaysCsv()
     // The lines the file replays to its end, as the scope's window would get them.
     const auto replay = [&] {
         Telemetry replayed({});
-        Source source;
         QByteArray timeColumn;
-        if (!source.openCsv(path, &timeColumn, &error))
+        const std::unique_ptr<CsvSource> source = CsvSource::open(path, &timeColumn, &error);
+        if (!source)
             return error;
         replayed.setTimeField(timeColumn, 1);
-        connect(&source, &Source::received, &replayed, &Telemetry::feed);
-        QSignalSpy ended(&source, &Source::ended);
+        connect(source.get(), &Source::received, &replayed, &Telemetry::feed);
+        QSignalSpy ended(source.get(), &Source::ended);
         return ended.wait() ? render(replayed, true) : QStringLiteral("never ended");
     };
     QElapsedTimer replaying;

@@ -2,7 +2,6 @@
 #include "framemonitor.h"
 
 #include "frameformat.h"
-#include "serial/ptyport.h"
 #include "serial/seriallink.h"
 
 #include <QTime>
@@ -41,17 +40,6 @@ void FrameMonitor::handlePortError(QSerialPort::SerialPortError error)
     const QString reason = QStringLiteral("%1: %2").arg(port->portName(), port->errorString());
     pidtune::releaseLine(*port, this);
     emit failed(reason);
-}
-
-bool FrameMonitor::watchPseudoTerminal(QString *path, QString *error)
-{
-    auto opened = std::make_unique<pidtune::PtyPort>();
-    if (!opened->open(path, error))
-        return false;
-    pty = std::move(opened);
-    connect(pty.get(), &pidtune::PtyPort::received, this, &FrameMonitor::feed);
-    connect(pty.get(), &pidtune::PtyPort::failed, this, &FrameMonitor::failed);
-    return true;
 }
 
 void FrameMonitor::feed(const QByteArray &bytes)

@@ -10,10 +10,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace pidtune {
-class PtyPort;
-}
-
 // Watches one serial line: bytes from a serial port or from the master side of a pseudo-terminal
 // go through the device decoder, and every frame becomes one line on the output.
 class FrameMonitor : public QObject
@@ -26,7 +22,8 @@ public:
 
     // Opens the port with the window's line settings. On failure, *error says why.
     bool watchSerialPort(const QString &name, QString *error);
-    // Creates a pseudo-terminal whose other end (*path) pidtune can open like a serial port.
+    // Creates a pseudo-terminal whose other end (*path) pidtune can open like a serial port
+    // (framemonitor_pty.cpp); where the system has none, says so (framemonitor_nopty.cpp).
     bool watchPseudoTerminal(QString *path, QString *error);
 
     // Decodes the bytes and prints a line for each frame they complete.
@@ -50,5 +47,5 @@ private:
     quint32 skippedSeen = 0; // decoder.skipped when the totals were last brought up to date
 
     std::unique_ptr<QSerialPort> port;
-    std::unique_ptr<pidtune::PtyPort> pty;
+    std::unique_ptr<QObject> pty; // a pidtune::PtyPort
 };

@@ -1,37 +1,22 @@
 // SPDX-License-Identifier: MIT
 // pidtune-monitor: prints the parameter frames arriving on a serial line, one line each.
+#include "cli/commandline.h"
 #include "framemonitor.h"
+#include "pidtune_config.h"
 #include "serial/stopsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-constexpr int kUsageError = 2;
+constexpr char kProgram[] = "pidtune-monitor";
 
 void say(const QString &message)
 {
-    std::fprintf(stderr, "pidtune-monitor: %s\n", qPrintable(message));
-}
-
-[[noreturn]] void usageError(const QString &message)
-{
-    say(message);
-    std::fputs("Try 'pidtune-monitor --help' for more information.\n", stderr);
-    std::exit(kUsageError);
-}
-
-// Output that never arrived is no success: --help into a full disk, say.
-int finishOutput()
-{
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return 0;
-    say(QStringLiteral("cannot write the output: %1").arg(qt_error_string()));
-    return 1;
+    pidtune::cli::say(kProgram, message);
 }
 
 } // namespace
@@ -62,24 +47,24 @@ int main(int argc, char *argv[])
         QStringLiteral("[port]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
-    if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return finishOutput();
-    }
-    if (parser.isSet(versionOption)) {
-        std::printf("pidtune-monitor %s\n", PIDTUNE_VERSION);
-        return finishOutput();
-    }
+        return pidtune::cli::refuse(kProgram, parser.errorText());
+    if (parser.isSet(helpOption))
+        return pidtune::cli::printText(kProgram, parser.helpText());
+    if (parser.isSet(versionOption))
+        return pidtune::cli::printVersion(kProgram);
 
     const QStringList ports = parser.positionalArguments();
     const bool usePty = parser.isSet(ptyOption);
     if (usePty && !ports.isEmpty())
-        usageError(QStringLiteral("give either a port or --pty, not both"));
+        return pidtune::cli::refuse(kProgram,
+                                    QStringLiteral("give either a port or --pty, not both"));
     if (!usePty && ports.isEmpty())
-        usageError(QStringLiteral("no port given: name one (e.g. /dev/ttyUSB0) or use --pty"));
+        return pidtune::cli::refuse(
+            kProgram, QStringLiteral("no port given: name one (e.g. /dev/ttyUSB0) or use --pty"));
     if (ports.size() > 1)
-        usageError(QStringLiteral("one port at a time, not %1").arg(ports.join(QLatin1Char(' '))));
+        return pidtune::cli::refuse(
+            kProgram,
+            QStringLiteral("one port at a time, not %1").arg(ports.join(QLatin1Char(' '))));
 
     // In place before the port opens, so that Ctrl-C at any moment still prints the summary.
     FrameMonitor monitor(stdout);
@@ -102,7 +87,7 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("pty: %s\n", qPrintable(path));
-        if (const int status = finishOutput())
+        if (const int status = pidtune::cli::finishOutput(kProgram))
             return status;
         say(QStringLiteral("start pidtune with PIDTUNE_EXTRA_PORTS=%1 and open that port; "
                            "Ctrl-C stops")

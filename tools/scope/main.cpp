@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // pidtune-scope: plots a device's telemetry lines live and measures each step of its set-point.
+#include "cli/commandline.h"
 #include "scopeoptions.h"
 #include "scopewindow.h"
 #include "serial/stopsignals.h"
@@ -16,7 +17,7 @@ namespace {
 
 void say(const QString &message)
 {
-    std::fprintf(stderr, "pidtune-scope: %s\n", qPrintable(message));
+    pidtune::cli::say("pidtune-scope", message);
 }
 
 // Standard output carries only lines for scripts, each flushed at once.
@@ -39,26 +40,17 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("pidtune-scope"));
 
     Telemetry telemetry(options.telemetry);
-    Source source;
-    QString error, ptyPath, name = options.source;
-    bool opened = false;
-    if (!options.relayPort.isEmpty()) {
-        name = options.relayPort;
-        opened = source.openRelay(options.relayPort, options.baudRate, &ptyPath, &error);
-    } else if (options.source == QLatin1String("-")) {
-        opened = source.openStandardInput(&error);
-    } else if (options.isCsv()) {
-        QByteArray timeColumn;
-        opened = source.openCsv(options.source, &timeColumn, &error);
-        telemetry.setTimeField(timeColumn, 1);
-    } else {
-        opened = source.openPort(options.source, options.baudRate, &error);
-    }
-    if (!opened) {
+    const QString name = options.relayPort.isEmpty() ? options.source : options.relayPort;
+    QString error;
+    QByteArray timeColumn;
+    const std::unique_ptr<Source> source = openSource(options, &timeColumn, &error);
+    if (!source) {
         say(QStringLiteral("cannot open %1: %2").arg(name, error));
         return 1;
     }
-    if (!ptyPath.isEmpty()) {
+    if (!timeColumn.isEmpty())
+        telemetry.setTimeField(timeColumn, 1); // a CSV's times are seconds
+    if (const QString ptyPath = source->relayPath(); !ptyPath.isEmpty()) {
         print(QStringLiteral("pty: %1").arg(ptyPath));
         say(QStringLiteral("relaying %1 at %2 8N1: start pidtune with PIDTUNE_EXTRA_PORTS=%3 and "
                            "open that port")
@@ -71,12 +63,12 @@ int main(int argc, char *argv[])
     window.setWindowSeconds(options.windowSeconds);
     if (options.fixedRange)
         window.setFixedRange(options.rangeLow, options.rangeHigh);
-    QObject::connect(&source, &Source::received, &telemetry, &Telemetry::feed);
+    QObject::connect(source.get(), &Source::received, &telemetry, &Telemetry::feed);
     QObject::connect(&telemetry, &Telemetry::stepMeasured, &window, [&](const StepMetrics &step) {
         print(stepLine(step));
         window.showStep(step);
     });
-    QObject::connect(&source, &Source::ended, &window, [&](const QString &reason) {
+    QObject::connect(source.get(), &Source::ended, &window, [&](const QString &reason) {
         say(reason);
         telemetry.finish();
         window.showSourceEnded(reason);

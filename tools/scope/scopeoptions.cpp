@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "scopeoptions.h"
 
-#include "app/qtoptions.h"
+#include "cli/commandline.h"
+#include "cli/qtoptions.h"
+#include "pidtune_config.h"
 #include "telemetryline.h"
 
 #include <QCommandLineParser>
@@ -14,7 +16,7 @@ namespace pidtune::scope {
 
 namespace {
 
-constexpr int kUsageError = 2;
+constexpr char kProgram[] = "pidtune-scope";
 
 struct Options
 {
@@ -54,7 +56,7 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
     parser.addVersionOption();
     parser.addOptions({options.baud, options.relay, options.time, options.timeUnit, options.window,
                        options.range, options.setpoint, options.response, options.exitAtEnd});
-    addQtOptions(parser, withQtOptions);
+    cli::addQtOptions(parser, withQtOptions);
     parser.addPositionalArgument(
         QStringLiteral("source"),
         QStringLiteral("A serial port or pseudo-terminal (/dev/ttyUSB0), - for standard input, "
@@ -127,38 +129,19 @@ QString check(const QCommandLineParser &parser, const Options &names, ScopeOptio
     return {};
 }
 
-// Output that could not be written must not look like success: --help >/dev/full.
-int finishOutput()
-{
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return 0;
-    std::fprintf(stderr, "pidtune-scope: cannot write the output: %s\n",
-                 qPrintable(qt_error_string()));
-    return 1;
-}
-
 } // namespace
 
 std::optional<int> readCommandLine(int argc, char *argv[], ScopeOptions *options)
 {
     QCoreApplication::setApplicationName(QStringLiteral("pidtune-scope"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIDTUNE_VERSION));
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
     const Options names;
     QCommandLineParser parser;
     describe(parser, names, false);
-    if (!parser.parse(arguments)) {
-        std::fprintf(stderr,
-                     "pidtune-scope: %s\nTry 'pidtune-scope --help' for more information.\n",
-                     qPrintable(parser.errorText()));
-        return kUsageError;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("pidtune-scope %s\n", PIDTUNE_VERSION);
-        return finishOutput();
-    }
+    if (!parser.parse(cli::arguments(argc, argv)))
+        return cli::refuse(kProgram, parser.errorText());
+    if (parser.isSet(QStringLiteral("version")))
+        return cli::printVersion(kProgram);
     const bool helpAll = parser.isSet(QStringLiteral("help-all"));
     if (helpAll || parser.isSet(QStringLiteral("help"))) {
         // The help names the program from the application's arguments; a core one needs no
@@ -166,16 +149,10 @@ std::optional<int> readCommandLine(int argc, char *argv[], ScopeOptions *options
         QCoreApplication core(argc, argv);
         QCommandLineParser help;
         describe(help, names, helpAll);
-        std::fputs(qPrintable(help.helpText()), stdout);
-        return finishOutput();
+        return cli::printText(kProgram, help.helpText());
     }
-    const QString refusal = check(parser, names, options);
-    if (!refusal.isEmpty()) {
-        std::fprintf(stderr,
-                     "pidtune-scope: %s\nTry 'pidtune-scope --help' for more information.\n",
-                     qPrintable(refusal));
-        return kUsageError;
-    }
+    if (const QString refusal = check(parser, names, options); !refusal.isEmpty())
+        return cli::refuse(kProgram, refusal);
     return std::nullopt;
 }
 

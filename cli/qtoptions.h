@@ -3,7 +3,7 @@
 
 #include <QCommandLineParser>
 
-namespace pidtune {
+namespace pidtune::cli {
 
 // The options QApplication takes out of argv itself: a program's own command line knows them
 // only so that it does not refuse them, and --help-all lists them. Shared by pidtune and
@@ -49,4 +49,4 @@ inline void addQtOptions(QCommandLineParser &parser, bool visible)
     }
 }
 
-} // namespace pidtune
+} // namespace pidtune::cli

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#include "seriallink_p.h"
+
+namespace pidtune::platform {
+
+bool mayOpenDevice(const QSerialPort &)
+{
+    // Windows answers "access denied" for a port that another program holds; its COM ports have
+    // no per-user rights, so that answer always means the port is in use.
+    return true;
+}
+
+OpenResult heldElsewhere(const QSerialPort &)
+{
+    return {}; // Windows itself refuses a second opening of a port
+}
+
+bool lineHungUp(const QSerialPort &, QSerialPort::SerialPortError error)
+{
+    // Qt reports an unplugged adapter as a resource error; a read or write error leaves the
+    // port usable.
+    return error == QSerialPort::ResourceError;
+}
+
+qint64 writeToDriver(QSerialPort &, const char *, qint64)
+{
+    // Qt writes with overlapped I/O of its own; a second writer on the handle would race it.
+    return -1;
+}
+
+} // namespace pidtune::platform

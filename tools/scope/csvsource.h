@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "source.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QTimer>
+
+namespace pidtune::scope {
+
+// A CSV file replayed at its own pace. The first row names the columns; the first column is each
+// row's time in seconds, which paces the replay. The rows come as telemetry lines.
+class CsvSource : public Source
+{
+    Q_OBJECT
+
+public:
+    // *timeColumn receives the time column's name.
+    static std::unique_ptr<CsvSource> open(const QString &path, QByteArray *timeColumn,
+                                           QString *error);
+
+private:
+    CsvSource() = default;
+    void replay();
+
+    QFile csv;
+    QList<QByteArray> columns;
+    QByteArray row; // the next row, read ahead
+    double firstRowTime = 0;
+    QElapsedTimer replayClock;
+    QTimer replayTimer;
+};
+
+} // namespace pidtune::scope
