@@ -42,8 +42,9 @@ private slots:
 
 void ScopeTuningTest::identifies_data()
 {
-    QTest::addColumn<int>("kind"); // 0 open loop, 1 closed loop with Kp 1, 2 y only noise, 3 u
-                                   // never moves
+    // 0 open loop, 1 closed loop with Kp 1, 2 y only noise, 3 u never moves, 4 open loop from
+    // half way, 2 s before the lines begin
+    QTest::addColumn<int>("kind");
     QTest::addColumn<double>("theta");
     QTest::addColumn<double>("interval"); // s between lines
     QTest::addColumn<double>("stepAt"); // s, the lines' first is at 0
@@ -59,6 +60,9 @@ void ScopeTuningTest::identifies_data()
     // u = Kp·(sp − y) fits y = sp − u/Kp exactly without any lag: only the set-point's step,
     // from rest, tells the plant from the controller's inverse.
     QTest::newRow("closed loop, 1 % noise") << 1 << 0.0 << 0.02 << 1.005 << 0.01 << Refusal::None;
+    // Not at rest when the lines begin: y still rising from a step of u before them.
+    QTest::newRow("open loop, not at rest before")
+        << 4 << 0.2 << 0.01 << 1.0 << 0.01 << Refusal::None;
     QTest::newRow("y is noise") << 2 << 0.0 << 0.01 << 1.0 << 0.01 << Refusal::PoorFit;
     QTest::newRow("u never moved") << 3 << 0.2 << 0.01 << 1.0 << 0.01 << Refusal::UNeverMoved;
     QTest::newRow("no rest before") << 0 << 0.2 << 0.01 << -1.0 << 0.0 << Refusal::NoRest;
@@ -82,8 +86,12 @@ void ScopeTuningTest::identifies()
     for (int i = 0; i * interval < duration; ++i) {
         const double t = i * interval, since = t - stepAt;
         double u = since >= 0 && kind != 3 ? 1 : 0, y = 0;
-        if (kind == 0) {
+        if (kind == 0 || kind == 4) {
             y = since > theta ? gain * (1 - std::exp(-(since - theta) / tau)) : 0;
+        }
+        if (kind == 4) { // u 0 -> 1 at −2 s, 1 -> 2 at the step
+            u += 1;
+            y += gain * (1 - std::exp(-(t + 2 - theta) / tau));
         } else if (kind == 1) { // a set-point step of 1, P control, no dead time
             y = since > 0
                 ? gain * kp / (1 + gain * kp) * (1 - std::exp(-since * (1 + gain * kp) / tau))

@@ -12,10 +12,12 @@ namespace {
 // than any time constant the step can show, and the search's cost stays bounded.
 constexpr size_t kMaxFitLines = 1500;
 
-// The step's lines as deviations from rest, led by the last line at rest.
-struct Deviations
+// The lines the search works on: u as a change from the first line's, so that the model starts
+// at rest there; `first` is the step's first line.
+struct FitLines
 {
     std::vector<double> time, u, y;
+    size_t first = 0;
 };
 
 // The input as straight lines between knots; two knots at one time make a jump.
@@ -24,19 +26,19 @@ struct Knot
     double time, value;
 };
 
-// u from the deviations' lines, straight between lines but for the first interval of the
-// step: the step happened at one instant within it, at `fraction` of the way, which the lines
-// do not tell (only when it arrived is known); the input holds before and after.
-std::vector<Knot> knots(const Deviations &d, double fraction)
+// u straight between lines but for the interval that ends at the step's first line: the step
+// happened at one instant within it, at `fraction` of the way, which the lines do not tell
+// (only when it arrived is known); the input holds before and after.
+std::vector<Knot> knots(const FitLines &d, double fraction)
 {
     std::vector<Knot> out;
     out.reserve(d.time.size() + 2);
-    out.push_back({d.time[0], d.u[0]});
-    const double at = d.time[0] + fraction * (d.time[1] - d.time[0]);
-    out.push_back({at, d.u[0]});
-    for (size_t i = 1; i < d.time.size(); ++i) {
-        if (i == 1)
-            out.push_back({at, d.u[1]});
+    for (size_t i = 0; i < d.time.size(); ++i) {
+        if (i == d.first) {
+            const double at = d.time[i - 1] + fraction * (d.time[i] - d.time[i - 1]);
+            out.push_back({at, d.u[i - 1]});
+            out.push_back({at, d.u[i]});
+        }
         out.push_back({d.time[i], d.u[i]});
     }
     return out;
@@ -89,23 +91,63 @@ void unitResponse(const std::vector<double> &times, const std::vector<Knot> &inp
     }
 }
 
-// The gain that fits best for this shape, and the squared error left.
+// y ≈ offset + K·g + initial·e^(−(t − t0)/tau) by least squares: the model's response g to u,
+// where the plant's output sits at rest (offset, with K·u), and what is left of a state it was
+// not at rest in when the lines begin.
 struct Fitted
 {
-    double gain, error;
+    double offset = 0, gain = 0, initial = 0, error = HUGE_VAL;
 };
 
-Fitted fitGain(const Deviations &d, const std::vector<double> &shape)
+Fitted fitLinear(const FitLines &d, const std::vector<double> &g, double tau)
 {
-    double gy = 0, gg = 0, yy = 0;
-    for (size_t i = 1; i < shape.size(); ++i) {
-        gy += shape[i] * d.y[i];
-        gg += shape[i] * shape[i];
+    double a[3][3] = {}, b[3] = {}, yy = 0;
+    for (size_t i = 0; i < g.size(); ++i) {
+        const double row[3] = {1, g[i], std::exp(-(d.time[i] - d.time[0]) / tau)};
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                a[r][c] += row[r] * row[c];
+            b[r] += row[r] * d.y[i];
+        }
         yy += d.y[i] * d.y[i];
     }
-    if (!(gg > 0))
-        return {0, yy};
-    return {gy / gg, std::max(0.0, yy - gy * gy / gg)};
+    // A touch of ridge keeps the solution defined where two columns coincide (a tau so long
+    // that its decay is a constant); it costs nothing measurable elsewhere.
+    const double ridge = 1e-12 * (a[0][0] + a[1][1] + a[2][2]);
+    for (int r = 0; r < 3; ++r)
+        a[r][r] += ridge;
+    double m[3][4];
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c)
+            m[r][c] = a[r][c];
+        m[r][3] = b[r];
+    }
+    for (int col = 0; col < 3; ++col) { // Gauss–Jordan with partial pivoting
+        int pivot = col;
+        for (int r = col + 1; r < 3; ++r) {
+            if (std::abs(m[r][col]) > std::abs(m[pivot][col]))
+                pivot = r;
+        }
+        if (!(std::abs(m[pivot][col]) > 0))
+            return {};
+        for (int c = 0; c < 4; ++c)
+            std::swap(m[col][c], m[pivot][c]);
+        for (int r = 0; r < 3; ++r) {
+            if (r == col)
+                continue;
+            const double factor = m[r][col] / m[col][col];
+            for (int c = col; c < 4; ++c)
+                m[r][c] -= factor * m[col][c];
+        }
+    }
+    Fitted fitted;
+    fitted.offset = m[0][3] / m[0][0];
+    fitted.gain = m[1][3] / m[1][1];
+    fitted.initial = m[2][3] / m[2][2];
+    // The error left: ‖y‖² − βᵀ·Aᵀy, from the normal equations.
+    fitted.error
+        = std::max(0.0, yy - fitted.offset * b[0] - fitted.gain * b[1] - fitted.initial * b[2]);
+    return fitted;
 }
 
 // Golden-section search for the minimum of f on [low, high]; returns the argument.
@@ -140,6 +182,8 @@ QString refusalText(const Identification &identification)
     switch (identification.refusal) {
     case Refusal::None:
         break;
+    case Refusal::NoControl:
+        return QStringLiteral("no line gave the controller's output (--control names it)");
     case Refusal::NoRest:
         return QStringLiteral("no line before the step: the rest it started from is unknown");
     case Refusal::TooFewLines:
@@ -164,122 +208,101 @@ QString refusalText(const Identification &identification)
 
 namespace {
 
-// The mean u and y of the lines before the step: the rest it started from.
-void restOf(const StepRecord &record, double *u0, double *y0)
+// Block means of the lines from begin to end, at most `most` of them.
+void addBlocks(const StepRecord &record, size_t begin, size_t end, size_t most, FitLines *d)
 {
-    *u0 = *y0 = 0;
-    for (size_t i = 0; i < record.first; ++i) {
-        *u0 += record.u[i];
-        *y0 += record.y[i];
+    if (end <= begin)
+        return;
+    const size_t block = (end - begin + most - 1) / most;
+    for (size_t i = begin; i < end; i += block) {
+        const size_t stop = std::min(end, i + block);
+        double t = 0, u = 0, y = 0;
+        for (size_t j = i; j < stop; ++j) {
+            t += record.time[j];
+            u += record.u[j];
+            y += record.y[j];
+        }
+        const double count = double(stop - i);
+        d->time.push_back(t / count);
+        d->u.push_back(u / count - record.u[0]);
+        d->y.push_back(y / count);
     }
-    *u0 /= double(record.first);
-    *y0 /= double(record.first);
 }
 
 } // namespace
 
-std::vector<double> fopdtResponse(const Fopdt &model, const StepRecord &record, double stepAt)
-{
-    const size_t n = record.time.size();
-    std::vector<double> response(n, Fopdt::kNone);
-    if (record.first == 0 || record.first >= n)
-        return response;
-    double u0, y0;
-    restOf(record, &u0, &y0);
-    Deviations d;
-    for (size_t i = record.first - 1; i < n; ++i) {
-        d.time.push_back(record.time[i]);
-        d.u.push_back(record.u[i] - u0);
-    }
-    const double fraction = (stepAt - d.time[0]) / (d.time[1] - d.time[0]);
-    std::vector<double> shape;
-    unitResponse(d.time, knots(d, std::clamp(fraction, 0.0, 1.0)), model.tau, model.theta, &shape);
-    for (size_t i = 0; i < record.first; ++i)
-        response[i] = y0;
-    for (size_t i = 1; i < shape.size(); ++i)
-        response[record.first - 1 + i] = y0 + model.gain * shape[i];
-    return response;
-}
-
 Identification identify(const StepRecord &record)
 {
     Identification result;
-    const size_t n = record.time.size();
-    if (record.first == 0) {
+    const size_t n = record.time.size(), first = record.first;
+    if (first == 0) {
         result.refusal = Refusal::NoRest;
         return result;
     }
-    if (n < record.first + 10) {
+    if (n < first + 10) {
         result.refusal = Refusal::TooFewLines;
         return result;
     }
-    double u0, y0;
-    restOf(record, &u0, &y0);
-    double moved = 0, ySum = 0;
-    for (size_t i = record.first; i < n; ++i) {
+    double u0 = 0;
+    for (size_t i = 0; i < n; ++i) {
         if (!std::isfinite(record.u[i]) || !std::isfinite(record.y[i])
-            || !std::isfinite(record.time[i]) || !(record.time[i] > record.time[i - 1])) {
+            || !std::isfinite(record.time[i])
+            || (i > 0 && !(record.time[i] > record.time[i - 1]))) {
             result.refusal = Refusal::BadLine;
             return result;
         }
+        if (i < first)
+            u0 += record.u[i] / double(first);
+    }
+    double moved = 0, yLow = HUGE_VAL, yHigh = -HUGE_VAL;
+    for (size_t i = first; i < n; ++i) {
         moved = std::max(moved, std::abs(record.u[i] - u0));
-        ySum += record.y[i];
+        yLow = std::min(yLow, record.y[i]);
+        yHigh = std::max(yHigh, record.y[i]);
     }
     if (!(moved > 1e-9 * std::max(1.0, std::abs(u0)))) {
         result.refusal = Refusal::UNeverMoved;
         return result;
     }
-    const double yMean = ySum / double(n - record.first);
-    double spread = 0;
-    for (size_t i = record.first; i < n; ++i)
-        spread += (record.y[i] - yMean) * (record.y[i] - yMean);
-    if (!(spread > 0)) {
+    if (!(yHigh > yLow)) {
         result.refusal = Refusal::YNeverMoved;
         return result;
     }
 
-    // The search works on block means of at most kMaxFitLines lines, led by the last line at
-    // rest and the step's first line, whose u is what jumped.
-    Deviations d;
-    for (size_t i : {record.first - 1, record.first}) {
-        d.time.push_back(record.time[i]);
-        d.u.push_back(record.u[i] - u0);
-        d.y.push_back(record.y[i] - y0);
-    }
-    const size_t block = (n - record.first + kMaxFitLines - 1) / kMaxFitLines;
-    for (size_t i = record.first + 1; i < n; i += block) {
-        const size_t end = std::min(n, i + block);
-        double t = 0, u = 0, y = 0;
-        for (size_t j = i; j < end; ++j) {
-            t += record.time[j];
-            u += record.u[j];
-            y += record.y[j];
-        }
-        const double count = double(end - i);
-        d.time.push_back(t / count);
-        d.u.push_back(u / count - u0);
-        d.y.push_back(y / count - y0);
-    }
+    // The search works on block means of at most kMaxFitLines lines in the step and a third
+    // as many before it; the last line before and the step's first stay as they are, the u
+    // between them being what jumped. Its grid runs on a tenth as many.
+    const auto blocks = [&](size_t most) {
+        FitLines lines;
+        addBlocks(record, 0, first - 1, most / 3, &lines);
+        addBlocks(record, first - 1, first + 1, 2, &lines);
+        lines.first = lines.time.size() - 1;
+        addBlocks(record, first + 1, n, most, &lines);
+        return lines;
+    };
+    const FitLines fine = blocks(kMaxFitLines), coarse = blocks(kMaxFitLines / 10);
+    const FitLines *d = &coarse;
 
-    const double span = record.time[n - 1] - record.time[record.first - 1];
+    const double span = record.time[n - 1] - record.time[first - 1];
     const double logTauLow = std::log(1e-3 * span), logTauHigh = std::log(10 * span);
     const double thetaHigh = span / 2;
     std::vector<double> shape;
-    std::vector<Knot> input = knots(d, 1);
+    std::vector<Knot> input;
     const auto error = [&](double tau, double theta) {
-        unitResponse(d.time, input, tau, theta, &shape);
-        return fitGain(d, shape).error;
+        unitResponse(d->time, input, tau, theta, &shape);
+        return fitLinear(*d, shape, tau).error;
     };
     // The best tau for a theta, and its error.
+    // Over the whole range first, then within a factor of two of the grid's best.
+    double tauLow = logTauLow, tauHigh = logTauHigh;
     const auto bestTau = [&](double theta, double *found) {
-        const double logTau = goldenMinimum(logTauLow, logTauHigh, 1e-4, [&](double logTau) {
-            return error(std::exp(logTau), theta);
-        });
+        const double logTau = goldenMinimum(
+            tauLow, tauHigh, 1e-4, [&](double logTau) { return error(std::exp(logTau), theta); });
         *found = std::exp(logTau);
         return error(*found, theta);
     };
     const auto setFraction = [&](double fraction) {
-        input = knots(d, fraction);
+        input = knots(*d, fraction);
     };
     // The error need not have one minimum over theta (a dead time can stand for part of a lag),
     // so a grid first, over theta and over where in its first interval the step happened,
@@ -299,6 +322,13 @@ Identification identify(const StepRecord &record)
             }
         }
     }
+    d = &fine;
+    {
+        setFraction(fraction);
+        bestTau(theta, &tau);
+        tauLow = std::max(logTauLow, std::log(tau) - std::log(2.0));
+        tauHigh = std::min(logTauHigh, std::log(tau) + std::log(2.0));
+    }
     const auto betweenPoints = [&](double value, double step, double high) {
         return std::pair(std::max(0.0, value - step), std::min(high, value + step));
     };
@@ -316,43 +346,57 @@ Identification identify(const StepRecord &record)
             return bestTau(theta, &found);
         });
     }
+    setFraction(fraction);
+    least = bestTau(theta, &tau);
     // Where the lines cannot tell when in its first interval the step happened (an open-loop
     // step of u shifts the same way with the step's instant as with the dead time), the middle
     // of the interval is the guess that is never off by more than half an interval. Kept
     // unless the placement found fits better by more than one line's noise.
-    setFraction(fraction);
-    least = bestTau(theta, &tau);
     if (fraction != 0.5) {
-        const double noise = least / double(std::max<size_t>(1, d.time.size() - 5));
+        const double noise = least / double(std::max<size_t>(1, d->time.size() - 6));
+        const double interval = d->time[d->first] - d->time[d->first - 1];
         setFraction(0.5);
-        const auto [low, high] = betweenPoints(theta + (fraction - 0.5) * (d.time[1] - d.time[0]),
-                                               thetaHigh / kGrid, thetaHigh);
+        const auto [low, high]
+            = betweenPoints(theta + (fraction - 0.5) * interval, thetaHigh / kGrid, thetaHigh);
         const double middle = goldenMinimum(low, high, 1e-5 * span, [&](double candidate) {
             double found;
             return bestTau(candidate, &found);
         });
         double found;
-        if (bestTau(middle, &found) - least <= noise + 1e-8 * spread) {
+        double scale = 0;
+        for (double y : d->y)
+            scale += (y - d->y[0]) * (y - d->y[0]);
+        if (bestTau(middle, &found) - least <= noise + 1e-8 * scale) {
             fraction = 0.5;
             theta = middle;
         }
     }
     setFraction(fraction);
     bestTau(theta, &tau);
-    unitResponse(d.time, input, tau, theta, &shape);
-    const Fitted fitted = fitGain(d, shape);
+    unitResponse(d->time, input, tau, theta, &shape);
+    const Fitted fitted = fitLinear(*d, shape, tau);
 
-    const Fopdt model {fitted.gain, tau, theta};
-    result.stepAt = d.time[0] + fraction * (d.time[1] - d.time[0]);
-    result.response = fopdtResponse(model, record, result.stepAt);
+    // The model's response at every line, from the lines themselves.
+    FitLines all;
+    addBlocks(record, 0, n, n, &all);
+    all.first = first;
+    result.stepAt
+        = record.time[first - 1] + fraction * (record.time[first] - record.time[first - 1]);
+    unitResponse(all.time, knots(all, fraction), tau, theta, &shape);
+    result.response.resize(n);
     double residual = 0, top = -HUGE_VAL, bottom = HUGE_VAL;
-    for (size_t i = record.first - 1; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
+        result.response[i] = fitted.offset + fitted.gain * shape[i]
+            + fitted.initial * std::exp(-(record.time[i] - record.time[0]) / tau);
+        if (i + 1 < first)
+            continue;
         top = std::max(top, result.response[i]);
         bottom = std::min(bottom, result.response[i]);
-        if (i >= record.first)
+        if (i >= first)
             residual += (record.y[i] - result.response[i]) * (record.y[i] - result.response[i]);
     }
-    result.fit = 100 * (1 - std::sqrt(residual / double(n - record.first)) / (top - bottom));
+    result.fit = 100 * (1 - std::sqrt(residual / double(n - first)) / (top - bottom));
+    const Fopdt model {fitted.gain, tau, theta};
     if (tau > 0.99 * std::exp(logTauHigh)) {
         result.refusal = Refusal::TooShort;
     } else if (theta > 0.99 * thetaHigh) {

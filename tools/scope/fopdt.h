@@ -18,8 +18,8 @@ struct Fopdt
     double theta = kNone; // s
 };
 
-// Lines of one step: time (s), the plant's input u and its output y. Those before `first` are
-// the rest the step started from; the step's own lines follow.
+// Lines of one step: time (s), the plant's input u and its output y. Those before `first` lead
+// up to the step (the model starts from them, at rest or not); the step's own lines follow.
 struct StepRecord
 {
     std::vector<double> time, u, y;
@@ -29,6 +29,7 @@ struct StepRecord
 // Why a step allows no model.
 enum class Refusal {
     None,
+    NoControl, // no line gave the controller's output u
     NoRest, // no line before the step: the rest it started from is unknown
     TooFewLines, // fewer than 10 lines in the step
     BadLine, // a line of the step without u or y, or out of time order
@@ -63,16 +64,14 @@ QString refusalText(const Identification &identification);
 // began, or noise as large), too much to design on.
 constexpr double kMinimumFit = 90;
 
-// The model's output at the record's times for the record's u, starting at rest with the mean
-// u and y of the lines before the step. u is taken as straight between lines, but as a jump at
-// stepAt between the last line at rest and the step's first; the response is exact for such
-// an input.
-std::vector<double> fopdtResponse(const Fopdt &model, const StepRecord &record, double stepAt);
-
-// Least squares from u to y over the step's lines: K by linear least squares for each (tau,
-// theta), theta and the step's instant over a grid refined by golden-section search, tau by
-// golden-section search on its logarithm. Closed-loop steps are fine, since u is measured: the
-// set-point's step is what tells the plant from the controller.
+// Least squares from u to y over the record: y ≈ offset + K·g + c·e^(−t/tau), where g is the
+// model's response to the measured u (straight between lines, but a jump at one instant in the
+// interval that ends at the step's first line), the offset where the plant's output rests, and
+// c what is left of a state it was not at rest in when the record begins. offset, K and c by
+// linear least squares for each (tau, theta); theta and the step's instant over a grid refined
+// by golden-section search, tau by golden-section search on its logarithm. Closed-loop steps are
+// fine, since u is measured: the set-point's step, with lines before it, is what tells the plant
+// from the controller (u = Kp·(sp − y) would otherwise fit y = sp − u/Kp without any lag).
 Identification identify(const StepRecord &record);
 
 } // namespace pidtune::scope
