@@ -11,7 +11,6 @@
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace testwindow;
@@ -53,8 +52,8 @@ void ScopeRelayTest::relays()
     scope.start(QStringLiteral(PIDTUNE_SCOPE),
                 {"--relay", device.slavePath(), "--baud", "57600", "--time", "t"});
     const QString path = nextLine(scope).remove(QStringLiteral("pty: "));
-    termios settings {};
-    QVERIFY(device.lineSettings(&settings) && cfgetospeed(&settings) == B57600);
+    LineSettings settings;
+    QVERIFY(device.lineSettings(&settings) && settings.outputBaud == 57600);
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
