@@ -49,6 +49,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new MainWindow
     connect(&serial, &pidtune::PortConnection::openChanged, this,
             [this](bool open) { ui->openButton->setText(open ? tr("关闭串口") : tr("打开串口")); });
 
+    // Logging off or shutting the system down ends the process right after Qt says the
+    // application is about to quit, without returning from the event loop: the port is let go
+    // of there, as closing the window would.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &serial,
+            &pidtune::PortConnection::close);
+
     const QString settingsProblem = pidtune::loadStartupSettings(*ui);
     if (!settingsProblem.isEmpty())
         bar->showMessage(settingsProblem);

@@ -52,3 +52,17 @@ foreach(capability PTY RELAY UUCP_LOCKS)
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/pidtune_config.h.in
                ${PROJECT_BINARY_DIR}/config/pidtune_config.h @ONLY)
+
+# A Windows program's icon and version resource (packaging/windows/program.rc.in); nothing
+# elsewhere.
+function(pidtune_windows_resources target description)
+    if(NOT WIN32)
+        return()
+    endif()
+    set(PIDTUNE_PROGRAM ${target})
+    set(PIDTUNE_DESCRIPTION "${description}")
+    set(PIDTUNE_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/pidtune.ico)
+    set(rc ${PROJECT_BINARY_DIR}/resources/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/program.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+endfunction()

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The serial line without a window, over a pseudo-terminal in which the test plays the device:
 // the link, the frames waiting for a device, and the connection with what it tells the operator.
+#include "pidtune_config.h"
 #include "pseudoterminal.h"
 #include "serial/frameoutbox.h"
 #include "serial/portconnection.h"
 #include "serial/seriallink.h"
 #include "serial/stopsignals.h"
+#include "testsystem.h"
 
 #include <QtTest>
 
-#include <csignal>
 #include <optional>
 
 using pidtune::OpenFailure;
@@ -100,13 +101,17 @@ void SerialLinkTest::openFailures_data()
     const QString busy = QStringLiteral("：串口正被其他程序占用（");
     const int inUse = int(OpenFailure::InUse), dead = 99999999;
     QTest::newRow("none listed") << "" << 0 << -1 << "没有可用的串口";
-    QTest::newRow("no such port") << "/dev/pidtune-none" << 0 << int(OpenFailure::NotFound)
-                                  << "无法打开串口 /dev/pidtune-none：";
-    QTest::newRow("not a terminal")
-        << "/dev/null" << 0 << int(OpenFailure::Other) << "无法打开串口 /dev/null：";
+    QTest::newRow("no such port") << noSuchPort() << 0 << int(OpenFailure::NotFound)
+                                  << QStringLiteral("无法打开串口 %1：").arg(noSuchPort());
+    QTest::newRow("not a terminal") << notASerialPort() << 0 << int(OpenFailure::Other)
+                                    << QStringLiteral("无法打开串口 %1：").arg(notASerialPort());
     QTest::newRow("held") << "pty" << 1 << inUse << busy;
-    QTest::newRow("locked by a live terminal") << "pty" << int(::getppid()) << inUse << busy;
-    QTest::newRow("stale lock") << "pty" << dead << int(OpenFailure::None) << "";
+    // Only where serial terminals mark the ports they hold with lock files.
+    if (pidtune::kHaveUucpLocks) {
+        QTest::newRow("locked by a live terminal")
+            << "pty" << int(otherLiveProcess()) << inUse << busy;
+        QTest::newRow("stale lock") << "pty" << dead << int(OpenFailure::None) << "";
+    }
 }
 
 void SerialLinkTest::openFailures()
@@ -279,19 +284,16 @@ void SerialLinkTest::stopSignalsArriveThroughTheEventLoop()
     {
         pidtune::StopSignals stopSignals;
         QSignalSpy stop(&stopSignals, &pidtune::StopSignals::stopRequested);
-        std::raise(SIGHUP);
+        const int hangup = requestStop(StopKind::Hangup);
         QVERIFY(stop.wait(5000));
-        std::raise(SIGTERM);
+        const int terminate = requestStop(StopKind::Terminate);
         QTRY_COMPARE(stop.size(), 2);
-        QCOMPARE(stop.at(0).at(0).toInt(), SIGHUP);
-        QCOMPARE(stop.at(1).at(0).toInt(), SIGTERM);
-        QCOMPARE(stopSignals.received(), SIGHUP); // the first one decides how the program ends
+        QCOMPARE(stop.at(0).at(0).toInt(), hangup);
+        QCOMPARE(stop.at(1).at(0).toInt(), terminate);
+        QCOMPARE(stopSignals.received(), hangup); // the first one decides how the program ends
     }
-    struct sigaction handling
-    {
-    };
-    QVERIFY(::sigaction(SIGTERM, nullptr, &handling) == 0);
-    QVERIFY(handling.sa_handler == SIG_DFL);
+    if (const std::optional<bool> restored = stopsHaveDefaultEffect())
+        QVERIFY(*restored);
 }
 
 QTEST_GUILESS_MAIN(SerialLinkTest)

@@ -4,12 +4,11 @@
 #include "app/mainwindow.h"
 #include "pseudoterminal.h"
 #include "serial/stopsignals.h"
+#include "testsystem.h"
 #include "testwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <csignal>
 
 using namespace testwindow;
 
@@ -51,7 +50,8 @@ private slots:
     void theButtonAndStatusBarFollowTheConnection();
     void settingsFile_data();
     void settingsFile();
-    void stopSignalClosesThePortCleanly();
+    void stoppingClosesThePortCleanly_data();
+    void stoppingClosesThePortCleanly();
 
 private:
     std::unique_ptr<PseudoTerminal> device;
@@ -246,8 +246,18 @@ void WindowTest::settingsFile()
             || (file.open(QIODevice::ReadOnly) && file.readAll() == settings.file));
 }
 
-void WindowTest::stopSignalClosesThePortCleanly()
+void WindowTest::stoppingClosesThePortCleanly_data()
 {
+    QTest::addColumn<bool>("sessionEnding");
+    QTest::newRow("stop signal, Ctrl-C on Windows") << false;
+    // Logging off or shutting down: Qt says the application is about to quit, and the process
+    // ends there.
+    QTest::newRow("session ending") << true;
+}
+
+void WindowTest::stoppingClosesThePortCleanly()
+{
+    QFETCH(bool, sessionEnding);
     window.reset();
     LineSettings before, open, after;
     QVERIFY(device->lineSettings(&before));
@@ -259,8 +269,13 @@ void WindowTest::stopSignalClosesThePortCleanly()
         openPort(stopped, device->slavePath());
         QVERIFY(device->lineSettings(&open)); // the window's own opening sets the line up
         QVERIFY(open.isRaw8N1(115200));
-        std::raise(SIGTERM);
-        QTRY_VERIFY(!stopped.isVisible());
+        if (sessionEnding) {
+            QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+            QVERIFY(!stopped.connection()); // before anything is destroyed
+        } else {
+            requestStop();
+            QTRY_VERIFY(!stopped.isVisible());
+        }
     }
     QVERIFY(device->lineSettings(&after));
     QCOMPARE(after.localFlags, before.localFlags);

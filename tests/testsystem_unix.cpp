@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+#include "testsystem.h"
+
+#include <csignal>
+#include <unistd.h>
+
+QString noSuchPort()
+{
+    return QStringLiteral("/dev/pidtune-none");
+}
+
+QString notASerialPort()
+{
+    return QStringLiteral("/dev/null");
+}
+
+qint64 otherLiveProcess()
+{
+    return ::getppid();
+}
+
+int requestStop(StopKind kind)
+{
+    const int signalNumber = kind == StopKind::Hangup ? SIGHUP : SIGTERM;
+    std::raise(signalNumber);
+    return signalNumber;
+}
+
+std::optional<bool> stopsHaveDefaultEffect()
+{
+    struct sigaction handling = {};
+    return ::sigaction(SIGTERM, nullptr, &handling) == 0 && handling.sa_handler == SIG_DFL;
+}
