@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QString>
+#include <QStringList>
 
 // What the tests need of the system they run on, each platform in its own file
 // (testsystem_unix.cpp, testsystem_win.cpp).
@@ -12,6 +13,10 @@
 // device which is no serial port.
 QString noSuchPort();
 QString notASerialPort();
+
+// A file to which every write fails as on a full disk (/dev/full), or empty where the system has
+// none.
+QString fullDevice();
 
 // A process that runs and is not this one (the test's parent), for a lock file naming it.
 qint64 otherLiveProcess();
@@ -26,6 +31,17 @@ enum class StopKind {
 // Sends the request to this process; returns the signal number pidtune::StopSignals reports
 // for it.
 int requestStop(StopKind kind = StopKind::Terminate);
+
+class QProcess;
+
+// Starts a program so that requestStop() can reach it: on Windows in a process group of its own,
+// which console control events can be sent to.
+void startStoppable(QProcess &process, const QString &program, const QStringList &arguments);
+
+// Asks a started program to stop as a user would: SIGTERM on Unix, Ctrl-Break on Windows. A
+// Windows program without a console (the window, which offscreen has no window to close either)
+// cannot be asked and is ended.
+void requestStop(QProcess &process);
 
 // Whether the requests have their default effect again (the program ends); nothing where the
 // system cannot tell.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "testsystem.h"
 
+#include <QProcess>
+
 #include <csignal>
 #include <unistd.h>
 
@@ -12,6 +14,21 @@ QString noSuchPort()
 QString notASerialPort()
 {
     return QStringLiteral("/dev/null");
+}
+
+QString fullDevice()
+{
+    return QStringLiteral("/dev/full");
+}
+
+void startStoppable(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.start(program, arguments);
+}
+
+void requestStop(QProcess &process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
 }
 
 qint64 otherLiveProcess()

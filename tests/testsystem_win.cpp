@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "testsystem.h"
 
+#include <QProcess>
+
 #include <csignal>
 
 #include <windows.h>
@@ -13,6 +15,25 @@ QString noSuchPort()
 QString notASerialPort()
 {
     return QStringLiteral("NUL");
+}
+
+QString fullDevice()
+{
+    return {};
+}
+
+void startStoppable(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_NEW_PROCESS_GROUP;
+    });
+    process.start(program, arguments);
+}
+
+void requestStop(QProcess &process)
+{
+    if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, DWORD(process.processId())))
+        process.kill();
 }
 
 qint64 otherLiveProcess()

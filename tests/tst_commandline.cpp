@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // pidtune and pidtune-monitor as processes started without any display: what their command lines
 // answer, that Qt's own options still reach Qt, and that output lost on the way is no success.
+#include "pidtune_config.h"
+#include "pseudoterminal.h"
+#include "testsystem.h"
+
 #include <QtTest>
-
-#include <csignal>
-
-#if defined(Q_OS_LINUX)
-#include <pty.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -25,6 +22,8 @@ QProcessEnvironment withoutDisplay()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
         environment.remove(QString::fromLatin1(name));
+    // A windowed program on Windows logs to the debugger, not to standard error.
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     return environment;
 }
 
@@ -104,8 +103,14 @@ void TestCommandLine::answers_data()
         << monitor << QStringList {"/dev/ttyUSB0", "/dev/ttyUSB1"} << false << 2 << ""
         << monitorRefused.arg("one port at a time.*");
     QTest::newRow("monitor no such port")
-        << monitor << QStringList {"/dev/pidtune-none"} << false << 1 << ""
-        << "pidtune-monitor: cannot open /dev/pidtune-none: \\S.*\n";
+        << monitor << QStringList {noSuchPort()} << false << 1 << ""
+        << "pidtune-monitor: cannot open " + noSuchPort() + ": \\S.*\n";
+    if (!pidtune::kHavePseudoTerminals) {
+        QTest::newRow("monitor --pty without pseudo-terminals")
+            << monitor << QStringList {"--pty"} << false << 1 << ""
+            << "pidtune-monitor: this system has no pseudo-terminals; name a serial port "
+               "instead.*\n";
+    }
 
     const QString scope = program("PIDTUNE_SCOPE");
     const QString scopeRefused
@@ -126,8 +131,14 @@ void TestCommandLine::answers_data()
         << scope << QStringList {"--relay", "/dev/ttyUSB0", "-"} << false << 2 << ""
         << scopeRefused.arg("give either a source or --relay, not both");
     QTest::newRow("scope no such port")
-        << scope << QStringList {"-platform", "offscreen", "/dev/pidtune-none"} << false << 1 << ""
-        << "(.|\n)*pidtune-scope: cannot open /dev/pidtune-none: \\S.*\n";
+        << scope << QStringList {"-platform", "offscreen", noSuchPort()} << false << 1 << ""
+        << "(.|\n)*pidtune-scope: cannot open " + noSuchPort() + ": \\S.*\n";
+    if (!pidtune::kHaveRelay) {
+        QTest::newRow("scope --relay without pseudo-terminals")
+            << scope << QStringList {"-platform", "offscreen", "--relay", "COM3"} << false << 1
+            << ""
+            << "(.|\n)*pidtune-scope: cannot open COM3: the relay needs a pseudo-terminal.*\n";
+    }
 }
 
 void TestCommandLine::answers()
@@ -141,8 +152,11 @@ void TestCommandLine::answers()
 
     QProcess process;
     process.setProcessEnvironment(withoutDisplay());
-    if (outputToFullDisk)
-        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    if (outputToFullDisk) {
+        if (fullDevice().isEmpty())
+            QSKIP("no device here on which every write fails as on a full disk (/dev/full)");
+        process.setStandardOutputFile(fullDevice());
+    }
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(executable, arguments);
     QVERIFY2(process.waitForFinished(kTimeoutMs), qPrintable(process.errorString()));
@@ -183,12 +197,12 @@ void TestCommandLine::scopeMeasuresToTheEnd()
     // Standard input timed by its field, the window left open when it ends; a CSV's first column
     // is its time, and the scope told to exit at its end.
     const bool standardInput = source == QLatin1String("-");
-    scope.start(program("PIDTUNE_SCOPE"),
-                QStringList {"-platform", "offscreen", standardInput ? "--time=t" : "--exit-at-end",
-                             source});
+    startStoppable(scope, program("PIDTUNE_SCOPE"),
+                   QStringList {"-platform", "offscreen",
+                                standardInput ? "--time=t" : "--exit-at-end", source});
     QVERIFY(scope.waitForReadyRead(kTimeoutMs)); // the step's line, as soon as the source ends
     if (standardInput)
-        ::kill(pid_t(scope.processId()), SIGTERM);
+        requestStop(scope); // as Ctrl-C would
     QVERIFY(scope.waitForFinished(kTimeoutMs));
     QCOMPARE(scope.exitCode(), 0);
     const QByteArray steps = scope.readAllStandardOutput();
@@ -202,39 +216,34 @@ void TestCommandLine::qtOptionsReachQt()
     QProcess pidtune;
     pidtune.setProcessEnvironment(withoutDisplay());
     pidtune.setWorkingDirectory(workingDirectory.path());
-    pidtune.start(program("PIDTUNE"), {"-platform", "offscreen", "-style", "fusion"});
+    startStoppable(pidtune, program("PIDTUNE"), {"-platform", "offscreen", "-style", "fusion"});
     QByteArray error;
     QVERIFY2(waitForError(pidtune, error, "current currentPath:"), error.constData());
     QCOMPARE(pidtune.state(), QProcess::Running);
     // Stopped by a signal, it closes its window and then ends as the signal's default would.
-    ::kill(pid_t(pidtune.processId()), SIGTERM);
+    requestStop(pidtune);
     QVERIFY(pidtune.waitForFinished(kTimeoutMs));
     QCOMPARE(pidtune.exitStatus(), QProcess::CrashExit);
 }
 
 void TestCommandLine::monitorStopsWhenFramesCannotBeWritten()
 {
-#if !defined(Q_OS_LINUX)
-    QSKIP("needs a pseudo-terminal and /dev/full");
-#else
-    int master = -1, slave = -1;
-    char path[256] = {};
-    QCOMPARE(::openpty(&master, &slave, path, nullptr, nullptr), 0);
+    if (fullDevice().isEmpty())
+        QSKIP("no device here on which every write fails as on a full disk (/dev/full)");
+    PseudoTerminal device;
+    if (!device.isValid())
+        QSKIP(qPrintable(device.reason()));
     QProcess monitor;
-    monitor.setStandardOutputFile(QStringLiteral("/dev/full"));
-    monitor.start(program("PIDTUNE_MONITOR"), {QString::fromLocal8Bit(path)});
+    monitor.setStandardOutputFile(fullDevice());
+    monitor.start(program("PIDTUNE_MONITOR"), {device.slavePath()});
     QByteArray error;
     QVERIFY2(waitForError(monitor, error, "watching"), error.constData());
 
-    const char frame[] = {0x05, char(0xFA), 0x06, 0x03, 0x04, 0x00, 0x00, char(0xC0), 0x3F};
-    QCOMPARE(::write(master, frame, sizeof frame), qint64(sizeof frame));
+    device.send(frameBytes(3, 1.5f));
     QVERIFY(monitor.waitForFinished(kTimeoutMs));
     error += monitor.readAllStandardError();
     QCOMPARE(monitor.exitCode(), 1);
     QVERIFY2(error.contains("pidtune-monitor: cannot write the output: "), error.constData());
-    ::close(master);
-    ::close(slave);
-#endif
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
