@@ -96,7 +96,7 @@ void ScopeRelayTest::relays()
     const QRegularExpressionMatch step
         = QRegularExpression(
               QStringLiteral(
-                  "^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 settling=\\S+ sse=(\\S+)$"))
+                  "^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 settling=\\S+ sse=(\\S+) band=\\S+$"))
               .match(line);
     QVERIFY2(step.hasMatch(), qPrintable(line));
     QVERIFY(std::abs(step.captured(1).toDouble() / (tau * std::log(9.0)) - 1) < 0.02);

@@ -80,6 +80,6 @@ int main(int argc, char *argv[])
     QObject::connect(&stopSignals, &pidtune::StopSignals::stopRequested, &window, &QWidget::close);
     window.show();
     const int status = QApplication::exec();
-    telemetry.finish(); // the step under way
+    telemetry.finish(Cut::Closed); // the step under way
     return status;
 }

@@ -48,8 +48,9 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
         "Plots numeric telemetry lines live: values separated by spaces, tabs or commas, each a\n"
         "bare number (series 1, 2, ...) or name:value or name=value. CR, LF or CRLF end a line.\n"
         "Each step of the set-point is measured on the response and printed on standard output:\n"
-        "  step t=<s> sp=<from>-><to> rise=<s, 10-90 %> overshoot=<%> settling=<s, 2 %> "
-        "sse=<set-point - final>\n"
+        "  step t=<s> sp=<from>-><to> rise=<s, 10-90 %> overshoot=<%> settling=<s> "
+        "sse=<set-point - final> band=<+-, 2 % or what the sensor resolves> [ramp=<s>] "
+        "[cut=<why>]\n"
         "pidtune-scope(1) tells more."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();

@@ -147,11 +147,23 @@ void ScopeWindow::setFixedRange(double low, double high)
 
 void ScopeWindow::showStep(const pidtune::scope::StepMetrics &step)
 {
-    stepText->setText(tr("t = %1 秒：设定值 %2 → %3\n上升时间 %4 秒\n超调 %5 %\n"
-                         "调节时间 %6 秒\n稳态误差 %7")
-                          .arg(QString::number(step.time, 'f', 3), number(step.from),
-                               number(step.to), number(step.rise), number(step.overshoot, 'f', 1),
-                               number(step.settling), number(step.error)));
+    using pidtune::scope::Cut;
+    QString text = tr("t = %1 秒：设定值 %2 → %3\n上升时间 %4 秒\n超调 %5 %\n"
+                      "调节时间 %6 秒（误差带 ±%7）\n稳态误差 %8")
+                       .arg(QString::number(step.time, 'f', 3), number(step.from), number(step.to),
+                            number(step.rise), number(step.overshoot, 'f', 1),
+                            number(step.settling), number(step.band), number(step.error));
+    if (step.ramp > 0)
+        text += tr("\n设定值斜坡 %1 秒").arg(QString::number(step.ramp, 'f', 3));
+    const QString why = step.cut == Cut::NextStep ? tr("设定值再次变化")
+        : step.cut == Cut::TimeBack               ? tr("设备时间倒退")
+        : step.cut == Cut::SourceEnded            ? tr("数据源已结束")
+        : step.cut == Cut::Closed                 ? tr("窗口已关闭")
+        : step.cut == Cut::TooLong                ? tr("超过可保留的行数")
+                                                  : QString();
+    if (!why.isEmpty())
+        text += tr("\n未稳定即中断：%1").arg(why);
+    stepText->setText(text);
 }
 
 void ScopeWindow::showSourceEnded(const QString &reason)

@@ -57,10 +57,28 @@ void Telemetry::feed(const QByteArray &bytes)
     }
 }
 
-void Telemetry::finish()
+void Telemetry::finish(Cut why)
 {
     feed(QByteArrayLiteral("\n"));
-    report(steps.finish());
+    report(steps.cut(why));
+}
+
+double Telemetry::unwrap(double time)
+{
+    // A millisecond (or microsecond) counter of 16 or 32 bits wraps to 0 every 65.5 s or 49.7
+    // days: a count of whole units that drops from the top sixteenth of such a range to its
+    // bottom sixteenth went on, it did not start again.
+    if (time < lastTime && time >= 0 && time == std::floor(time)
+        && lastTime == std::floor(lastTime)) {
+        for (const double range : {65536.0, 4294967296.0}) {
+            if (lastTime < range && lastTime >= range / 16 * 15 && time < range / 16) {
+                wrapped += range;
+                break;
+            }
+        }
+    }
+    lastTime = time;
+    return time + wrapped;
 }
 
 void Telemetry::addLine(const char *begin, const char *end)
@@ -79,8 +97,10 @@ void Telemetry::addLine(const char *begin, const char *end)
         // Found first, so that a line without it makes no series.
         forEachValue(begin, end, [&](const char *name, int size, int, double value) {
             if (isTime(name, size))
-                time = value * settings.secondsPerUnit;
+                time = value;
         });
+        if (std::isfinite(time))
+            time = unwrap(time) * settings.secondsPerUnit;
     }
     if (!std::isfinite(time)) {
         ++skippedLines;
@@ -105,9 +125,13 @@ void Telemetry::addLine(const char *begin, const char *end)
     if (values > 0) {
         if (samples.size() > 0 && time < samples.time(samples.size() - 1)) {
             // Time went back: the device started again. Its new run starts a new plot.
-            report(steps.finish());
+            report(steps.cut(Cut::TimeBack));
             steps.reset();
             samples.clear();
+            if (wrapped > 0) { // and its counter starts from nothing
+                wrapped = 0;
+                time = lastTime * settings.secondsPerUnit;
+            }
         }
         samples.append(time, line.data());
         appended = true;

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <limits>
+
 namespace pidtune::scope {
 
 struct TelemetrySettings
@@ -30,8 +32,9 @@ public:
 
     void setTimeField(const QByteArray &name, double secondsPerUnit);
     void feed(const QByteArray &bytes);
-    // The source ended: its last line even without a line end, and the step under way.
-    void finish();
+    // The source ended, or the scope closes: its last line even without a line end, and the
+    // step under way, cut for that reason.
+    void finish(Cut why = Cut::SourceEnded);
 
     const SampleBuffer &buffer() const { return samples; }
     // Lines received, and of those skipped: longer than kMaxLineLength, nothing to plot, or
@@ -50,11 +53,14 @@ private:
     void addLine(const char *begin, const char *end);
     int series(const char *name, int size);
     void report(const std::optional<StepMetrics> &step);
+    double unwrap(double time);
 
     TelemetrySettings settings;
     SampleBuffer samples;
     StepTracker steps;
     QElapsedTimer clock;
+    double lastTime = std::numeric_limits<double>::quiet_NaN(); // as the time field gave it
+    double wrapped = 0; // added to it for the times its counter wrapped
     std::vector<QByteArray> names; // of the series, as in the lines
     std::vector<double> line; // the values of the line being read, by series
     int setpointSeries = -1;

@@ -208,7 +208,7 @@ Prediction predictStep(const Fopdt &model, const Pid &pid, double period, double
         y = loop.a * y + loop.newer * outputs[1] + loop.older * outputs[0];
     }
     if (!figures)
-        figures = tracker.finish();
+        figures = tracker.cut(Cut::SourceEnded); // not settled within the horizon
     if (figures)
         prediction.figures = *figures;
     prediction.outputSwing = peak;
