@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #if __has_include(<pty.h>)
@@ -47,9 +48,21 @@ bool PtyPort::open(QString *path, QString *error)
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    // Packet mode: each read starts with a status byte, which also tells when the other program
+    // flushes its port; such news is there to read even while the data waits.
+    int packet = 1;
+    ::ioctl(master, TIOCPKT, &packet);
     notifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
     notifier->setEnabled(reading);
     connect(notifier, &QSocketNotifier::activated, this, &PtyPort::read);
+    statusNotifier = new QSocketNotifier(master, QSocketNotifier::Exception, this);
+    connect(statusNotifier, &QSocketNotifier::activated, this, &PtyPort::readStatus);
+    writeNotifier = new QSocketNotifier(master, QSocketNotifier::Write, this);
+    writeNotifier->setEnabled(false);
+    connect(writeNotifier, &QSocketNotifier::activated, this, [this] {
+        writeNotifier->setEnabled(false);
+        emit writable();
+    });
     *path = QString::fromLocal8Bit(name);
     return true;
 }
@@ -64,7 +77,19 @@ qint64 PtyPort::write(const char *data, qint64 size)
         else if (n < 0 && errno != EINTR)
             break;
     }
+    if (written < size && writeNotifier)
+        writeNotifier->setEnabled(true);
     return written;
+}
+
+qint64 PtyPort::discardUnread()
+{
+    int waiting = 0;
+    if (master < 0 || ::ioctl(master, FIONREAD, &waiting) != 0)
+        waiting = 0;
+    if (master >= 0)
+        ::tcflush(master, TCIFLUSH);
+    return waiting;
 }
 
 void PtyPort::setReading(bool on)
@@ -74,13 +99,25 @@ void PtyPort::setReading(bool on)
         notifier->setEnabled(on); // bytes that came meanwhile notify as soon as it is on
 }
 
+void PtyPort::readStatus()
+{
+    // One byte: the status if there is news, else only the mark that data follows, which takes
+    // none of the data.
+    unsigned char status = 0;
+    if (master >= 0 && ::read(master, &status, 1) == 1 && status != TIOCPKT_DATA)
+        emit flushed(status & TIOCPKT_FLUSHWRITE, status & TIOCPKT_FLUSHREAD);
+}
+
 void PtyPort::read()
 {
-    char chunk[4096];
+    char chunk[4097];
     while (reading && master >= 0) {
         const ssize_t n = ::read(master, chunk, sizeof chunk);
         if (n > 0) {
-            emit received(QByteArray(chunk, int(n)));
+            if (chunk[0] != TIOCPKT_DATA)
+                emit flushed(chunk[0] & TIOCPKT_FLUSHWRITE, chunk[0] & TIOCPKT_FLUSHREAD);
+            else if (n > 1)
+                emit received(QByteArray(chunk + 1, int(n - 1)));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -98,10 +135,12 @@ void PtyPort::read()
 
 void PtyPort::close()
 {
-    if (notifier) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-        notifier = nullptr;
+    for (QSocketNotifier **watch : {&notifier, &writeNotifier, &statusNotifier}) {
+        if (*watch) {
+            (*watch)->setEnabled(false);
+            (*watch)->deleteLater();
+            *watch = nullptr;
+        }
     }
     for (int *descriptor : {&master, &slave}) {
         if (*descriptor >= 0)

@@ -19,6 +19,11 @@ class StopSignals : public QObject
 
 public:
     explicit StopSignals(QObject *parent = nullptr);
+
+    // Called first thing in main(): a stop request that comes before the instance exists waits
+    // for it, instead of ending the program by the request's default action while it starts
+    // (Unix: the signals are blocked until the instance handles them; Windows: nothing).
+    static void holdUntilWatched();
     ~StopSignals() override;
 
     // The first stop signal received, or 0.

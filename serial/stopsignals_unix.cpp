@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,15 @@ extern "C" void onStopSignal(int signalNumber)
     errno = savedErrno;
 }
 
+void blockStopSignals(int how)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : kStopSignals)
+        sigaddset(&set, signalNumber);
+    pthread_sigmask(how, &set, nullptr);
+}
+
 void handleStopSignals(void (*handler)(int))
 {
     struct sigaction action = {};
@@ -44,10 +54,17 @@ struct StopSignals::Watch
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
+void StopSignals::holdUntilWatched()
+{
+    blockStopSignals(SIG_BLOCK);
+}
+
 StopSignals::StopSignals(QObject *parent) : QObject(parent), watch(std::make_unique<Watch>())
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, wakeUp) != 0)
-        return; // without it the signals keep their default effect
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, wakeUp) != 0) {
+        blockStopSignals(SIG_UNBLOCK); // without it the signals keep their default effect
+        return;
+    }
     // A burst of signals must never block the handler.
     ::fcntl(wakeUp[0], F_SETFL, ::fcntl(wakeUp[0], F_GETFL) | O_NONBLOCK);
     for (const int end : wakeUp)
@@ -60,6 +77,8 @@ StopSignals::StopSignals(QObject *parent) : QObject(parent), watch(std::make_uni
             deliver(static_cast<unsigned char>(bytes[0]));
     });
     handleStopSignals(onStopSignal);
+    // One that came meanwhile is handled now, and delivered by the event loop.
+    blockStopSignals(SIG_UNBLOCK);
 }
 
 StopSignals::~StopSignals()

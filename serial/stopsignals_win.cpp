@@ -55,6 +55,8 @@ std::mutex StopSignals::Watch::guard;
 StopSignals *StopSignals::Watch::instance = nullptr;
 HANDLE StopSignals::Watch::released = nullptr;
 
+void StopSignals::holdUntilWatched() { }
+
 StopSignals::StopSignals(QObject *parent) : QObject(parent)
 {
     std::lock_guard<std::mutex> lock(Watch::guard);

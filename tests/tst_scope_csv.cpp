@@ -1,13 +1,41 @@
 // SPDX-License-Identifier: MIT
-// pidtune-scope: the scope's lines saved as CSV and replayed at their pace, a spreadsheet's column
-// names.
+// pidtune-scope: the scope's lines saved as CSV and replayed at their pace; CSV files as others
+// write them; what is no file to save to or to replay.
 #include "csvsource.h"
 #include "scopelines.h"
 #include "telemetry.h"
 
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
+#if defined(Q_OS_UNIX)
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
 using namespace pidtune::scope;
+
+namespace {
+
+// The lines the file replays to its end, as the scope's window would get them, or why not.
+QString replay(const QString &path)
+{
+    Telemetry replayed({});
+    QByteArray timeColumn;
+    QString error;
+    const std::unique_ptr<CsvSource> source = CsvSource::open(path, &timeColumn, &error);
+    if (!source)
+        return error;
+    replayed.setTimeField(timeColumn, 1);
+    QObject::connect(source.get(), &Source::received, &replayed, &Telemetry::feed);
+    QSignalSpy ended(source.get(), &Source::ended);
+    return ended.wait() ? render(replayed, true) : QStringLiteral("never ended");
+}
+
+} // namespace
 
 class ScopeCsvTest : public QObject
 {
@@ -15,6 +43,9 @@ class ScopeCsvTest : public QObject
 
 private slots:
     void savesAndReplaysCsv();
+    void replaysOthersCsv_data();
+    void replaysOthersCsv();
+    void refusesWhatIsNoFile();
 };
 
 void ScopeCsvTest::savesAndReplaysCsv()
@@ -28,31 +59,70 @@ void ScopeCsvTest::savesAndReplaysCsv()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("time,a,b,c\n0,1.5,-2,\n0.01,,nan,\n0.02,-inf,,1e-07\n"));
-
-    // The lines the file replays to its end, as the scope's window would get them.
-    const auto replay = [&] {
-        Telemetry replayed({});
-        QByteArray timeColumn;
-        const std::unique_ptr<CsvSource> source = CsvSource::open(path, &timeColumn, &error);
-        if (!source)
-            return error;
-        replayed.setTimeField(timeColumn, 1);
-        connect(source.get(), &Source::received, &replayed, &Telemetry::feed);
-        QSignalSpy ended(source.get(), &Source::ended);
-        return ended.wait() ? render(replayed, true) : QStringLiteral("never ended");
-    };
     QElapsedTimer replaying;
     replaying.start();
-    QCOMPARE(replay(), render(recorded, true));
-    QVERIFY(replaying.elapsed()
-            >= 15); // at the pace recorded: 20 ms from the first row to the last
+    QCOMPARE(replay(path), render(recorded, true));
+    // At the pace recorded: 20 ms from the first row to the last.
+    QVERIFY(replaying.elapsed() >= 15);
+}
 
-    // A spreadsheet's header: each name stays one label of the lines replayed.
+void ScopeCsvTest::replaysOthersCsv_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("lines");
+    const QByteArray longRow = "0.5," + QByteArray("1,").repeated(2100) + "1\n";
+    // clang-format off
+    QTest::newRow("a spreadsheet's names: each one label") << QByteArray("s,speed (rpm),Kp=5,y:1\n0.5,1,2,3\n") << "0.5: speed_(rpm)=1 Kp_5=2 y_1=3";
+    QTest::newRow("spaces after the commas") << QByteArray("time, sp, y\n0.5, 1, 3\n") << "0.5: sp=1 y=3";
+    QTest::newRow("a series named like the time") << QByteArray("time,time,sp,sp\n0.5,5,1,2\n") << "0.5: time_2=5 sp=1 sp_2=2";
+    QTest::newRow("a row over 4 KiB is one row") << "time,y\n" + longRow + "0.6,2\n" << "0.5: y=1 | 0.6: y=2";
+    QTest::newRow("stamped with uptime, after a row without a time") << QByteArray("time,y\n,0\n7200.5,1\n7200.52,2\n") << "7200.5: y=1 | 7200.52: y=2";
+    // clang-format on
+}
+
+void ScopeCsvTest::replaysOthersCsv()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, lines);
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("other.csv")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
     file.close();
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("s,speed (rpm),Kp=5,y:1\n0.5,1,2,3\n");
-    file.close();
-    QCOMPARE(replay(), QStringLiteral("0.5: speed_(rpm)=1 Kp_5=2 y_1=3"));
+    QCOMPARE(replay(file.fileName()), lines);
+}
+
+// A FIFO to replay would hold the window until a writer comes, and saving over a device or a
+// FIFO would replace it with a file; a write the disk refuses is no success, with its reason.
+void ScopeCsvTest::refusesWhatIsNoFile()
+{
+#if !defined(Q_OS_UNIX)
+    QSKIP("FIFOs and file size limits are Unix's");
+#else
+    QTemporaryDir folder;
+    const QString fifo = folder.filePath(QStringLiteral("live.csv"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QCOMPARE(replay(fifo), QStringLiteral("not a regular file; pipe a live stream into - instead"));
+    Telemetry recorded({"t", 1e-3, "sp", "y"});
+    recorded.feed(QByteArray("t=0 y=1\n").repeated(20000));
+    QString error;
+    // (A FIFO, not a device: a fault here must not replace /dev/null on the machine.)
+    QVERIFY(!writeCsv(recorded.buffer(), fifo, &error));
+    QCOMPARE(error, QStringLiteral("not a regular file"));
+    QVERIFY(!QFileInfo(fifo).isFile());
+    // Files of at most 64 KiB, as on a disk that fills: the writes fail, and say why.
+    rlimit limit {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit full {65536, limit.rlim_max};
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const bool saved
+        = writeCsv(recorded.buffer(), folder.filePath(QStringLiteral("a.csv")), &error);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    QVERIFY(!saved);
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("a.csv"))));
+#endif
 }
 
 QTEST_MAIN(ScopeCsvTest)

@@ -29,6 +29,9 @@ void ScopeOptionsTest::readsItsCommandLine_data()
     QTest::newRow("relay at 9600") << QStringList {"--baud", "9600", "--relay", "/dev/ttyACM0"}
                                    << "/dev/ttyACM0 9600 0.001 10 auto";
     QTest::newRow("empty range") << QStringList {"--y-range=2:2", "-"} << "";
+    QTest::newRow("a small range")
+        << QStringList {"--y-range=0:0.0002", "-"} << "- 115200 0.001 10 0:0.0002";
+    QTest::newRow("a range beyond the boxes") << QStringList {"--y-range=1e300:2e300", "-"} << "";
     QTest::newRow("no window") << QStringList {"--window=0", "-"} << "";
     QTest::newRow("fractional baud") << QStringList {"--baud=9600.5", "-"} << "";
 }

@@ -41,8 +41,8 @@ struct Model
     }
 };
 
-// What is done to the set-point or the clock after the step at 1 s.
-enum Event { Step, Ramp, Jitter, NextStep, TimeBack, Restart };
+// What is done to the set-point or the clock after the step at 1 s; or 32 other series first.
+enum Event { Step, Ramp, Jitter, NextStep, TimeBack, Restart, Crowded };
 
 } // namespace
 
@@ -91,6 +91,7 @@ void ScopeStepsTest::measuresSteps_data()
     *row("cut by the clock going back 0.5 ms") << first << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {1000, 0, 0, 10} << TimeBack << QVector<double> {} << Cut::TimeBack << 1;
     *row("cut by the source's end") << first << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {1000, 0, 0, 1.4} << Step << QVector<double> {} << Cut::SourceEnded << 1;
     *row("a restart after the step: no step back to 0") << fast << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {1000, 0, 0, 10} << Restart << clean << Cut::None << 1;
+    *row("sp and y after 32 other series") << first << QVector<double> {0, 50, 5.0 / 6, 0, 0} << QVector<double> {100000, 0, 0, 20} << Crowded << clean << Cut::None << 1;
     *row("a 32-bit millisecond counter wraps") << first << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {10000, 0, 4294967296.0 - 1500, 10} << Step << clean << Cut::None << 1;
     *row("a 16-bit one, two lines a millisecond") << first << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {500, 0, 65536 - 1500, 10} << Step << clean << Cut::None << 1;
     // clang-format on
@@ -121,6 +122,9 @@ void ScopeStepsTest::measuresSteps()
     const auto ramp = [&](double s) {
         return s < 0 ? 0 : s - model.a + model.a * std::exp(-s / model.a);
     };
+    QByteArray crowd;
+    for (int series = 0; series < 32; ++series)
+        crowd += "s" + QByteArray::number(series) + "=0 ";
     const double clock = lines[2];
     double stepTime = qQNaN(), stepMs = qQNaN();
     for (qint64 at = qint64(lines[1]); at < lines[3] * 1e6; at += qint64(lines[0])) {
@@ -151,11 +155,12 @@ void ScopeStepsTest::measuresSteps()
             stepTime = time;
             stepMs = ms;
         }
-        telemetry.feed(QStringLiteral("t=%1 sp=%2 y=%3\n")
-                           .arg(std::fmod(ms, clock >= 65536 ? 4294967296.0 : 65536.0), 0, 'f', 1)
-                           .arg(setpoint, 0, 'g', 17)
-                           .arg(y, 0, 'g', 17)
-                           .toLatin1());
+        telemetry.feed((event == Crowded ? crowd : QByteArray())
+                       + QStringLiteral("t=%1 sp=%2 y=%3\n")
+                             .arg(std::fmod(ms, clock >= 65536 ? 4294967296.0 : 65536.0), 0, 'f', 1)
+                             .arg(setpoint, 0, 'g', 17)
+                             .arg(y, 0, 'g', 17)
+                             .toLatin1());
     }
     telemetry.finish();
     QCOMPARE(measured.size(), steps);

@@ -43,8 +43,11 @@ void ScopeTelemetryTest::readsLines_data()
         {"binary noise", QByteArray::fromHex("01ff8020793d31207f0020fe0a"), "", "y=1", 0},
         {"the firmware's lines, timed by t", firmware, "t", "1.02: sp=50 y=41.66 u=41.68 | 2: sp=50 y=41.7 u=41.7 overruns=0", 2},
         {"the firmware's lines by arrival", firmware, "", "int=32 slots=16 | t=1020 sp=50 y=41.66 u=41.68 | t=2000 sp=50 y=41.7 u=41.7 overruns=0 | id=1 value=5 skipped=0", 0},
-        {"only the time: nothing to plot", "t=5\nt=nan y=1\n", "t", "", 2},
+        {"only the time or none that is finite: nothing to plot", "t=5\nt=nan y=1\nt=inf y=1\nt=-inf y=1\n", "t", "", 4},
         {"time going back starts afresh", "t=2000 y=1\nt=3000 y=2\nt=1000 y=3\n", "t", "1: y=3", 0},
+        {"the same time again: no restart", "t=2000 y=1\nt=2000 y=2\n", "t", "2: y=1 | 2: y=2", 0},
+        {"a bare number as the time", "1000 5\n2000 7 8\n", "1", "1: 2=5 | 2: 2=7 3=8", 0},
+        {"names in invalid UTF-8 stay apart", "a\xff=1 a\xfe=2 \xe2\x82\xac=3\n", "", "a\\xFF=1 a\\xFE=2 \u20ac=3", 0},
         {"a line of 4 KiB", QByteArray("1 ").repeated(2048) + '\n', "", thirtyTwo.join(QLatin1Char(' ')) + " | too many", 0},
         {"over 4 KiB: skipped whole", QByteArray("1 ").repeated(2049) + "\n5\n" + QByteArray(5000, 'x'), "", "1=5", 2},
     };

@@ -17,6 +17,7 @@ class ScopeWindowTest : public QObject
 
 private slots:
     void windowShowsTheLatest();
+    void constantSignal();
 };
 
 void ScopeWindowTest::windowShowsTheLatest()
@@ -81,8 +82,32 @@ void ScopeWindowTest::windowShowsTheLatest()
         return std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 80; });
     };
     QVERIFY(!QTest::qWaitFor(shown, 200));
+    // Two seconds pass paused: resumed, the rate is that of the last second, not of the pause.
+    telemetry.feed(QByteArray("t=6020 sp=48 y=80\n").repeated(5000));
+    QSignalSpy second(window.findChild<QTimer *>(QStringLiteral("statusTimer")), &QTimer::timeout);
+    QVERIFY(second.wait(2000) && second.wait(2000));
     window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
     QVERIFY(shown());
+    QVERIFY2(status->text().contains(QStringLiteral(" · 0 行/秒")), qPrintable(status->text()));
+    // The legend shows the last value also when it came right after the one before it.
+    telemetry.feed("t=6030 sp=48 y=81 u=5\n");
+    telemetry.feed("t=6040 sp=48 y=82 u=6\n");
+    QTRY_COMPARE(legend.last()->text(), QStringLiteral("u  6"));
+    // A range of 0.0002 is one, not 0 to 0.
+    window.setFixedRange(0, 0.0002);
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(0.0, 0.0002));
+}
+
+// A signal that never changes has an axis around it, not a range of nothing.
+void ScopeWindowTest::constantSignal()
+{
+    Telemetry telemetry({"t", 1e-3, "sp", "y"});
+    ScopeWindow window(telemetry, QStringLiteral("test"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    telemetry.feed("t=0 c=5\nt=10 c=5\n");
+    auto *plot = window.findChild<PlotWidget *>();
+    QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(4.0, 6.0));
 }
 
 QTEST_MAIN(ScopeWindowTest)

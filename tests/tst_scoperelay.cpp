@@ -11,6 +11,9 @@
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace testwindow;
@@ -24,6 +27,37 @@ QString nextLine(QProcess &process)
     return QString::fromLocal8Bit(process.readLine()).trimmed();
 }
 
+// Writes as pidtune would, without waiting for a line that takes nothing for 200 ms; returns
+// what the line took.
+qint64 writeWhileTaken(int port, const QByteArray &bytes)
+{
+    qint64 taken = 0;
+    pollfd writable {port, POLLOUT, 0};
+    while (taken < bytes.size()) {
+        const ssize_t n = ::write(port, bytes.constData() + taken, size_t(bytes.size() - taken));
+        if (n > 0)
+            taken += n;
+        else if (::poll(&writable, 1, 200) <= 0)
+            break;
+    }
+    return taken;
+}
+
+// What the port gets until nothing more has come for 200 ms.
+QByteArray readUntilQuiet(int port)
+{
+    QByteArray read;
+    char chunk[4096];
+    pollfd readable {port, POLLIN, 0};
+    while (::poll(&readable, 1, 200) > 0) {
+        const ssize_t n = ::read(port, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        read.append(chunk, int(n));
+    }
+    return read;
+}
+
 } // namespace
 
 class ScopeRelayTest : public QObject
@@ -33,6 +67,9 @@ class ScopeRelayTest : public QObject
 private slots:
     void relays_data();
     void relays();
+    void holdsBackDropsAndCounts();
+    void startsAndEnds_data();
+    void startsAndEnds();
 };
 
 void ScopeRelayTest::relays_data()
@@ -94,9 +131,8 @@ void ScopeRelayTest::relays()
     QTRY_COMPARE(device.pendingToSend(), qint64(0));
     const QString line = nextLine(scope);
     const QRegularExpressionMatch step
-        = QRegularExpression(
-              QStringLiteral(
-                  "^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 settling=\\S+ sse=(\\S+) band=\\S+$"))
+        = QRegularExpression(QStringLiteral("^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 "
+                                            "settling=\\S+ sse=(\\S+) band=\\S+$"))
               .match(line);
     QVERIFY2(step.hasMatch(), qPrintable(line));
     QVERIFY(std::abs(step.captured(1).toDouble() / (tau * std::log(9.0)) - 1) < 0.02);
@@ -124,6 +160,123 @@ void ScopeRelayTest::relays()
     QTRY_COMPARE(scope.state(), QProcess::NotRunning);
     QCOMPARE(scope.exitStatus(), QProcess::NormalExit);
     QCOMPARE(scope.exitCode(), 0);
+}
+
+// pidtune's side of the relay as a program reading and writing its port directly; the scope's
+// standard output a FIFO whose reader goes away after the first line, as `| head -1`.
+void ScopeRelayTest::holdsBackDropsAndCounts()
+{
+    PseudoTerminal device;
+    if (!device.isValid())
+        QSKIP(qPrintable(device.reason()));
+    QTemporaryDir folder;
+    const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("out")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int head = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QProcess scope;
+    scope.setStandardOutputFile(QFile::decodeName(fifo));
+    scope.start(QStringLiteral(PIDTUNE_SCOPE),
+                {"-platform", "offscreen", "--relay", device.slavePath(), "--time", "t"});
+    QByteArray first, error;
+    QTRY_VERIFY((first += readUntilQuiet(head)).endsWith('\n'));
+    ::close(head);
+    const auto said = [&](const QByteArray &text) {
+        return (error += scope.readAllStandardError()).contains(text);
+    };
+    const QByteArray path = first.trimmed().mid(5);
+    int pidtune = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+
+    // While the device takes nothing, the relay takes pidtune's bytes only as far as it can hold
+    // them, not megabytes. pidtune flushes its port and closes it: none of them reaches the
+    // device afterwards, only what pidtune writes when it comes back.
+    device.stopReading();
+    QVERIFY(writeWhileTaken(pidtune, QByteArray(1 << 22, 'P')) < (1 << 20));
+    ::tcflush(pidtune, TCIOFLUSH);
+    ::close(pidtune);
+    QTRY_VERIFY(said("bytes it had written, which the device had not taken yet, were dropped"));
+    pidtune = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QCOMPARE(writeWhileTaken(pidtune, "back"), qint64(4));
+    device.resumeReading();
+    QTRY_VERIFY(device.received().contains("back"));
+    QVERIFY2(!device.received().contains('P'), "bytes written before the flush reached the device");
+
+    // pidtune reads nothing while the device sends more than the relay holds for it: what it
+    // then reads is whole lines, and the lines dropped are counted.
+    QByteArray sent;
+    for (int line = 0; line < 6000; ++line)
+        sent += QByteArray::number(line).rightJustified(40, '-') + '\n';
+    device.send(sent);
+    QTRY_COMPARE(device.pendingToSend(), qint64(0));
+    QByteArray passed = readUntilQuiet(pidtune);
+    device.send("end\n"); // the first line after pidtune has read all there was
+    passed += readUntilQuiet(pidtune);
+    QVERIFY(passed.endsWith("end\n") && passed.size() - 4 < sent.size());
+    const QByteArrayList lines = passed.split('\n');
+    for (const QByteArray &line : lines.mid(0, lines.size() - 2))
+        QVERIFY2(line.size() == 40 && sent.contains(line + '\n'), line.constData());
+    QTRY_VERIFY(said(QByteArray::number(sent.size() - passed.size() + 4)
+                     + " bytes the device sent were dropped, whole lines"));
+
+    // The step cut by the scope's end makes a line nobody reads: said, and the status is 1.
+    device.send("t=0 sp=0 y=0\nt=10 sp=1 y=0\n");
+    QTRY_COMPARE(device.pendingToSend(), qint64(0));
+    ::kill(pid_t(scope.processId()), SIGTERM);
+    QVERIFY(scope.waitForFinished(10000));
+    QVERIFY2(said("cannot write to standard output"), error.constData());
+    QCOMPARE(qMakePair(scope.exitStatus(), scope.exitCode()), qMakePair(QProcess::NormalExit, 1));
+    ::close(pidtune);
+}
+
+void ScopeRelayTest::startsAndEnds_data()
+{
+    QTest::addColumn<QString>("shell"); // "$0" is the scope
+    QTest::addColumn<bool>("stop"); // with SIGTERM once /proc shows it in main(), holding signals
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // a regular expression for all of standard error
+    QTest::newRow("standard input closed")
+        << "exec \"$0\" -platform offscreen --exit-at-end - <&-" << false << 1
+        << "pidtune-scope: cannot open -: standard input is closed\n";
+    QTest::newRow("no display")
+        << "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; exec \"$0\" /dev/pidtune-none" << false
+        << 1 << "(.|\n)*pidtune-scope: cannot start the window: (.|\n)*";
+    // A stop signal before the scope handles them waits for that, and ends it as later would.
+    QTest::newRow("stopped while it starts")
+        << "exec \"$0\" -platform offscreen - </dev/null" << true << 0 << "(.|\n)*";
+}
+
+void ScopeRelayTest::startsAndEnds()
+{
+    QFETCH(QString, shell);
+    QFETCH(bool, stop);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QProcess scope;
+    scope.start(QStringLiteral("/bin/sh"), {"-c", shell, QStringLiteral(PIDTUNE_SCOPE)});
+    QVERIFY(scope.waitForStarted());
+    QFile process(QStringLiteral("/proc/%1/status").arg(scope.processId()));
+    if (stop && !process.exists())
+        QSKIP("no /proc to see the scope start by");
+    const auto holding = [&] {
+        const QByteArray text = process.open(QIODevice::ReadOnly) ? process.readAll() : "";
+        process.close();
+        const qsizetype at = text.indexOf("SigBlk:");
+        return at >= 0
+            && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    };
+    QDeadlineTimer deadline(10000);
+    bool held = false;
+    while (stop && !(held = holding()) && !deadline.hasExpired()
+           && scope.state() == QProcess::Running) { }
+    if (stop) {
+        QVERIFY2(held, "the scope did not hold the stop signals while it started");
+        ::kill(pid_t(scope.processId()), SIGTERM);
+    }
+    QVERIFY(scope.waitForFinished(10000));
+    const QString said = QString::fromLocal8Bit(scope.readAllStandardError());
+    QCOMPARE(scope.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(scope.exitCode() == status, qPrintable(said));
+    QVERIFY2(QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(error)).match(said).hasMatch(),
+             qPrintable(said));
 }
 
 QTEST_MAIN(ScopeRelayTest)

@@ -3,6 +3,8 @@
 
 #include "telemetryline.h"
 
+#include <QFileInfo>
+
 namespace pidtune::scope {
 
 namespace {
@@ -15,11 +17,34 @@ bool rowTime(const QByteArray &row, double *time)
     return readNumber(cell.constData(), cell.constData() + cell.size(), time);
 }
 
+// A row whole, however long, with its line end; empty at the end of the file. Past 1 MiB the rest
+// of the row is passed over: the line it gives is far longer than a telemetry line may be, so
+// the scope counts it as skipped rather than reading it as several rows.
+QByteArray readRow(QFile &file)
+{
+    QByteArray row;
+    while (!row.endsWith('\n')) {
+        const QByteArray part = file.readLine(kMaxLineLength);
+        if (part.isEmpty())
+            break;
+        if (row.size() < (1 << 20))
+            row += part;
+        else if (part.endsWith('\n'))
+            row += '\n';
+    }
+    return row;
+}
+
 } // namespace
 
 std::unique_ptr<CsvSource> CsvSource::open(const QString &path, QByteArray *timeColumn,
                                            QString *error)
 {
+    // A FIFO or a device would hold the window until a writer comes; a recording is a file.
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) {
+        *error = QStringLiteral("not a regular file; pipe a live stream into - instead");
+        return nullptr;
+    }
     std::unique_ptr<CsvSource> source(new CsvSource);
     QFile &file = source->csv;
     file.setFileName(path);
@@ -27,22 +52,26 @@ std::unique_ptr<CsvSource> CsvSource::open(const QString &path, QByteArray *time
         *error = file.errorString();
         return nullptr;
     }
-    const QByteArray header = file.readLine(kMaxLineLength).trimmed();
+    const QByteArray header = readRow(file).trimmed();
     if (header.isEmpty()) {
         *error = QStringLiteral("no header row naming the columns");
         return nullptr;
     }
-    for (QByteArray name : header.split(',')) {
-        // A name must stay one label in a telemetry line.
+    for (const QByteArray &cell : header.split(',')) {
+        // A name must stay one label in a telemetry line, and one of its own: a column named
+        // like the time column, or like another, would take its values.
+        QByteArray name = cell.trimmed();
         for (char &c : name) {
             if (c == ' ' || c == '\t' || c == ':' || c == '=')
                 c = '_';
         }
-        source->columns.append(name.trimmed());
+        const QByteArray given = name;
+        for (int copy = 2; source->columns.contains(name); ++copy)
+            name = given + '_' + QByteArray::number(copy);
+        source->columns.append(name);
     }
     *timeColumn = source->columns.first();
-    source->row = file.readLine(kMaxLineLength);
-    rowTime(source->row, &source->firstRowTime);
+    source->row = readRow(file);
     connect(&source->replayTimer, &QTimer::timeout, source.get(), &CsvSource::replay);
     source->replayClock.start();
     source->replayTimer.start(10);
@@ -54,17 +83,25 @@ void CsvSource::replay()
     QByteArray lines;
     // The rows that are due, but a bounded amount each time, so the window stays responsive.
     while (!row.isEmpty() && lines.size() < (1 << 20)) {
-        // A row whose time cannot be read goes at once.
+        // Paced from the first row that has a time, so that a log stamped with the device's
+        // uptime starts at once; a row whose time cannot be read goes at once.
         double time = 0;
-        if (rowTime(row, &time) && time - firstRowTime > double(replayClock.elapsed()) / 1000)
-            break;
+        if (rowTime(row, &time)) {
+            if (!paced) {
+                paced = true;
+                firstRowTime = time;
+                replayClock.start();
+            }
+            if (time - firstRowTime > double(replayClock.elapsed()) / 1000)
+                break;
+        }
         const QList<QByteArray> cells = row.trimmed().split(',');
         for (int i = 0; i < cells.size() && i < columns.size(); ++i) {
             if (!cells[i].trimmed().isEmpty())
                 lines += columns[i] + '=' + cells[i].trimmed() + ' ';
         }
         lines += '\n';
-        row = csv.readLine(kMaxLineLength);
+        row = readRow(csv);
     }
     if (!lines.isEmpty())
         emit received(lines);

@@ -28,6 +28,7 @@ private:
     QFile csv;
     QList<QByteArray> columns;
     QByteArray row; // the next row, read ahead
+    bool paced = false; // a row's time was read: the clock runs from it
     double firstRowTime = 0;
     QElapsedTimer replayClock;
     QTimer replayTimer;

@@ -5,11 +5,13 @@
 #include "scopewindow.h"
 #include "serial/stopsignals.h"
 #include "source.h"
+#include "standardstreams.h"
 #include "telemetry.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace pidtune::scope;
 
@@ -20,23 +22,60 @@ void say(const QString &message)
     pidtune::cli::say("pidtune-scope", message);
 }
 
-// Standard output carries only lines for scripts, each flushed at once.
+bool outputLost = false;
+
+// Standard output carries only lines for scripts, each flushed at once. One that cannot be
+// written (its reader went away, the disk is full) is said once; the scope goes on, for the
+// window and a relayed device, and ends with status 1.
 void print(const QString &line)
 {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
+    const bool written
+        = std::fputs(qPrintable(line + QLatin1Char('\n')), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (!written && !outputLost) {
+        say(QStringLiteral("cannot write to standard output: %1").arg(qt_error_string()));
+        outputLost = true;
+    }
+}
+
+QtMessageHandler qtMessages = nullptr;
+
+// While the window's application starts: it ends the program if there is no display, and that
+// must be an exit status of 1 with the reason, as for any source that cannot be opened, not an
+// abort.
+void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        if (qtMessages)
+            qtMessages(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        return;
+    }
+    say(QStringLiteral("cannot start the window: %1").arg(message));
+    std::fflush(stderr);
+    std::_Exit(1);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    pidtune::StopSignals::holdUntilWatched();
+    const ClosedStreams closed = guardStandardStreams();
     ScopeOptions options;
     if (const std::optional<int> status = readCommandLine(argc, argv, &options))
         return *status;
+    if (closed.input && options.source == QLatin1String("-")) {
+        say(QStringLiteral("cannot open -: standard input is closed"));
+        return 1;
+    }
+    if (closed.output)
+        say(QStringLiteral("standard output is closed: the step lines go nowhere"));
     // No widget here draws with OpenGL; without this Qt 5 on X11 loads the GL driver stack.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+    qtMessages = qInstallMessageHandler(startupMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtMessages);
     QGuiApplication::setDesktopFileName(QStringLiteral("pidtune-scope"));
 
     Telemetry telemetry(options.telemetry);
@@ -68,6 +107,10 @@ int main(int argc, char *argv[])
         print(stepLine(step));
         window.showStep(step);
     });
+    QObject::connect(source.get(), &Source::lost, &window, [&](const QString &what) {
+        say(what);
+        window.showLoss(what);
+    });
     QObject::connect(source.get(), &Source::ended, &window, [&](const QString &reason) {
         say(reason);
         telemetry.finish();
@@ -81,5 +124,5 @@ int main(int argc, char *argv[])
     window.show();
     const int status = QApplication::exec();
     telemetry.finish(Cut::Closed); // the step under way
-    return status;
+    return status != 0 ? status : outputLost ? 1 : 0;
 }

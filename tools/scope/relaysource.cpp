@@ -32,6 +32,8 @@ RelaySource::RelaySource(std::unique_ptr<QSerialPort> device,
     connect(port.get(), &QSerialPort::bytesWritten, this, &RelaySource::resumeRelay);
     connect(pty.get(), &pidtune::PtyPort::received, this, &RelaySource::relayToDevice);
     connect(pty.get(), &pidtune::PtyPort::failed, this, &RelaySource::ended);
+    connect(pty.get(), &pidtune::PtyPort::writable, this, &RelaySource::writeToPidtune);
+    connect(pty.get(), &pidtune::PtyPort::flushed, this, &RelaySource::flushedByPidtune);
 }
 
 RelaySource::~RelaySource() = default;
@@ -39,10 +41,70 @@ RelaySource::~RelaySource() = default;
 void RelaySource::readDevice()
 {
     const QByteArray bytes = port->readAll();
-    // pidtune reads what the device says and drops it; while its port is closed nobody reads the
-    // pseudo-terminal, and what no longer fits there is dropped here.
-    pty->write(bytes.constData(), bytes.size());
     emit received(bytes);
+    passOn(bytes);
+}
+
+void RelaySource::passOn(const QByteArray &bytes)
+{
+    qsizetype from = 0;
+    if (dropping) {
+        // Once there is room for more than a line again, from the next line's start on.
+        const qsizetype end = lineStart ? -1 : bytes.indexOf('\n');
+        if (forPidtune.size() > kHeldForPidtune / 2 || (!lineStart && end < 0)) {
+            dropped += quint64(bytes.size());
+            lineStart = bytes.endsWith('\n');
+            return;
+        }
+        from = end + 1;
+        dropped += quint64(from);
+        dropping = false;
+        emit lost(QStringLiteral("%1 bytes the device sent were dropped, whole lines, while "
+                                 "pidtune did not read them")
+                      .arg(dropped));
+    }
+    qsizetype fits = std::min<qsizetype>(bytes.size() - from, kHeldForPidtune - forPidtune.size());
+    if (fits < bytes.size() - from) {
+        // What fits up to a line's end goes; the rest of that line and those after are dropped.
+        fits = fits > 0
+            ? std::max<qsizetype>(0, bytes.lastIndexOf('\n', from + fits - 1) + 1 - from)
+            : 0;
+        dropping = true;
+        dropped = quint64(bytes.size() - from - fits);
+        lineStart = bytes.endsWith('\n');
+        emit lost(QStringLiteral("pidtune is not reading what the device sends: more than %1 "
+                                 "KiB wait, and the lines that follow are dropped")
+                      .arg(kHeldForPidtune / 1024));
+    }
+    forPidtune.append(bytes.constData() + from, fits);
+    writeToPidtune();
+}
+
+void RelaySource::writeToPidtune()
+{
+    if (forPidtune.isEmpty())
+        return;
+    forPidtune.remove(0, pty->write(forPidtune.constData(), forPidtune.size()));
+}
+
+void RelaySource::flushedByPidtune(bool output, bool input)
+{
+    // Input: pidtune threw away what it had not read, as it does before it closes its port; what
+    // waits here for it goes too, as on a line whose port was flushed.
+    if (input)
+        forPidtune.clear();
+    if (!output)
+        return;
+    // Output: what pidtune wrote and the device has not taken yet never goes, as a flushed port
+    // never sends it, here, in the device's driver, and what the pseudo-terminal still held for
+    // this side; pidtune's next bytes are read again.
+    const qint64 unsent = port->bytesToWrite() + pty->discardUnread();
+    port->clear(QSerialPort::Output);
+    pty->setReading(true);
+    if (unsent > 0)
+        emit lost(QStringLiteral("pidtune flushed its port: %1 bytes it had written, which the "
+                                 "device had not taken yet, were dropped")
+                      .arg(unsent));
 }
 
 void RelaySource::handleDeviceError(QSerialPort::SerialPortError error)

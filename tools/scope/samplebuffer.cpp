@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "samplebuffer.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <charconv>
@@ -78,8 +79,16 @@ qsizetype SampleBuffer::lowerBound(double t) const
 
 bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
 {
+    // The file is written beside and then renamed over the target, which would turn a device or
+    // a FIFO into a regular file.
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a full disk fails the write that meets it, with its reason: a buffer
+    // flushed only at the commit can lose the rows and still report success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
         return false;
     }
@@ -92,6 +101,19 @@ bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
         const std::to_chars_result written = std::to_chars(number, number + sizeof number, value);
         text.append(number, int(written.ptr - number));
     };
+    const auto flush = [&] {
+        qint64 written = 0, n = 0;
+        while (written < text.size()
+               && (n = file.write(text.constData() + written, text.size() - written)) > 0)
+            written += n;
+        const bool whole = written == text.size();
+        text.clear();
+        if (!whole) {
+            *error = file.errorString();
+            file.cancelWriting();
+        }
+        return whole;
+    };
     for (qsizetype line = 0; line < buffer.size(); ++line) {
         put(buffer.time(line));
         for (int series = 0; series < buffer.seriesCount(); ++series) {
@@ -100,12 +122,11 @@ bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
                 put(buffer.value(series, line));
         }
         text += '\n';
-        if (text.size() > (1 << 16)) {
-            file.write(text);
-            text.clear();
-        }
+        if (text.size() > (1 << 16) && !flush())
+            return false;
     }
-    file.write(text);
+    if (!flush())
+        return false;
     if (!file.commit()) {
         *error = file.errorString();
         return false;

@@ -16,6 +16,9 @@ namespace pidtune::scope {
 
 namespace {
 
+// What the window's range boxes hold: within +-1e9, and 12 decimals.
+constexpr double kRangeLimit = 1e9;
+
 constexpr char kProgram[] = "pidtune-scope";
 
 struct Options
@@ -105,10 +108,12 @@ QString check(const QCommandLineParser &parser, const Options &names, ScopeOptio
             && readNumber(range.constData(), range.constData() + colon, &options->rangeLow)
             && readNumber(range.constData() + colon + 1, range.constData() + range.size(),
                           &options->rangeHigh)
-            && options->rangeLow < options->rangeHigh && std::isfinite(options->rangeHigh)
-            && std::isfinite(options->rangeLow);
+            && std::abs(options->rangeLow) <= kRangeLimit
+            && std::abs(options->rangeHigh) <= kRangeLimit
+            && options->rangeHigh - options->rangeLow >= kRangeLimit * 1e-18;
         if (!options->fixedRange)
-            return QStringLiteral("invalid --y-range '%1': MIN:MAX with MIN below MAX")
+            return QStringLiteral("invalid --y-range '%1': MIN:MAX with MIN below MAX by 1e-9 at "
+                                  "least, both within -1e9 to 1e9")
                 .arg(parser.value(names.range));
     }
     const QString unit = parser.value(names.timeUnit);

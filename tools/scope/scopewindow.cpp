@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 using pidtune::scope::SampleBuffer;
@@ -97,8 +98,13 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
 
     redrawTimer.setSingleShot(true);
     connect(&redrawTimer, &QTimer::timeout, this, &ScopeWindow::redraw);
-    // Frozen while paused, like the chart; a source that closes still shows at once.
+    // The lines of each second, counted also while paused; shown frozen while paused, like the
+    // chart, while a source that closes still shows at once.
+    statusTimer.setObjectName(QStringLiteral("statusTimer"));
+    statusTimer.setParent(this); // to be found, by a test that waits for a second to pass
     connect(&statusTimer, &QTimer::timeout, this, [this] {
+        lineRate = this->telemetry.lines() - linesAtLastStatus;
+        linesAtLastStatus = this->telemetry.lines();
         if (!pause->isChecked())
             updateStatus();
     });
@@ -139,6 +145,10 @@ void ScopeWindow::setWindowSeconds(double seconds)
 
 void ScopeWindow::setFixedRange(double low, double high)
 {
+    // Decimals enough for a range of 0.0002 to be one, not 0 to 0.
+    const int decimals = std::clamp(3 + int(std::ceil(-std::log10(high - low))), 3, 12);
+    rangeLow->setDecimals(decimals);
+    rangeHigh->setDecimals(decimals);
     rangeLow->setValue(low);
     rangeHigh->setValue(high);
     rangeLow->setEnabled(true); // so that checking the box keeps these
@@ -164,6 +174,12 @@ void ScopeWindow::showStep(const pidtune::scope::StepMetrics &step)
     if (!why.isEmpty())
         text += tr("\n未稳定即中断：%1").arg(why);
     stepText->setText(text);
+}
+
+void ScopeWindow::showLoss(const QString &what)
+{
+    loss = what;
+    updateStatus();
 }
 
 void ScopeWindow::showSourceEnded(const QString &reason)
@@ -258,12 +274,12 @@ void ScopeWindow::addSeries(int series)
 
 void ScopeWindow::updateStatus()
 {
-    const quint64 lines = telemetry.lines();
     QString text = tr("%1 · %2 行/秒 · 已跳过 %3 行")
                        .arg(sourceState)
-                       .arg(lines - linesAtLastStatus)
+                       .arg(lineRate)
                        .arg(telemetry.skipped());
-    linesAtLastStatus = lines;
+    if (!loss.isEmpty())
+        text += tr(" · 有数据丢失：%1").arg(loss);
     if (telemetry.tooManySeries())
         text += tr(" · 系列超过 %1 个，其余未显示").arg(SampleBuffer::kMaxSeries);
     if (pause->isChecked())

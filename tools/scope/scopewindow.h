@@ -40,6 +40,8 @@ public:
     void setFixedRange(double low, double high);
     void showStep(const pidtune::scope::StepMetrics &step);
     void showSourceEnded(const QString &reason);
+    // Bytes dropped on their way, said once by the source.
+    void showLoss(const QString &what);
 
 private:
     void scheduleRedraw();
@@ -70,4 +72,6 @@ private:
     QTimer legendTimer;
     bool legendStale = false;
     quint64 linesAtLastStatus = 0;
+    quint64 lineRate = 0; // lines in the last whole second
+    QString loss;
 };

@@ -28,6 +28,8 @@ signals:
     void received(const QByteArray &bytes);
     // Nothing more will come; the reason is for the operator.
     void ended(const QString &reason);
+    // Bytes were dropped on their way (the relay's), or will be; said for the operator.
+    void lost(const QString &what);
 };
 
 // A device relayed to pidtune through a pseudo-terminal of the scope's making (relaysource.cpp),

@@ -30,7 +30,8 @@ constexpr double kCreep = 100;
 constexpr double kSeen = 3;
 
 // The smallest difference between two values the response took: a sensor's step, one count,
-// where its readings are quantised; next to nothing where they are not.
+// where its readings are quantised; next to nothing where they are not. A response of two values
+// only (one that jumped) tells nothing of it.
 double resolution(const Point *begin, const Point *end)
 {
     std::vector<double> values;
@@ -39,11 +40,14 @@ double resolution(const Point *begin, const Point *end)
         values.push_back(point->value);
     std::sort(values.begin(), values.end());
     double smallest = INFINITY;
+    int distinct = 1;
     for (size_t i = 1; i < values.size(); ++i) {
-        if (values[i] > values[i - 1])
+        if (values[i] > values[i - 1]) {
             smallest = std::min(smallest, values[i] - values[i - 1]);
+            ++distinct;
+        }
     }
-    return std::isfinite(smallest) ? smallest : 0;
+    return distinct >= 3 ? smallest : 0;
 }
 
 // The standard deviation of white noise on a smooth signal, from the spread of its second

@@ -9,6 +9,45 @@
 
 namespace pidtune::scope {
 
+namespace {
+
+// How a series' name is shown and saved: as its UTF-8 text, where it is that; otherwise every
+// byte that is not part of a valid UTF-8 sequence as \xHH, so that two names that differ only in
+// such bytes do not look alike and become one when a saved CSV is replayed.
+QString displayName(const QByteArray &name)
+{
+    QString shown;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(name.constData());
+    const int size = int(name.size());
+    for (int at = 0; at < size;) {
+        const unsigned char lead = bytes[at];
+        const int length = lead < 0x80     ? 1
+            : lead >= 0xc2 && lead <= 0xdf ? 2
+            : lead >= 0xe0 && lead <= 0xef ? 3
+            : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                           : 0;
+        bool valid = length > 0 && at + length <= size;
+        for (int i = 1; valid && i < length; ++i)
+            valid = (bytes[at + i] & 0xc0) == 0x80;
+        if (valid && length >= 3) { // no overlong form, surrogate or code point past U+10FFFF
+            const unsigned char second = bytes[at + 1];
+            valid = !(lead == 0xe0 && second < 0xa0) && !(lead == 0xed && second >= 0xa0)
+                && !(lead == 0xf0 && second < 0x90) && !(lead == 0xf4 && second >= 0x90);
+        }
+        if (valid) {
+            shown += QString::fromUtf8(name.constData() + at, length);
+            at += length;
+        } else {
+            shown += QStringLiteral("\\x")
+                + QString::number(lead, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            ++at;
+        }
+    }
+    return shown;
+}
+
+} // namespace
+
 Telemetry::Telemetry(const TelemetrySettings &settings, QObject *parent)
     : QObject(parent), settings(settings),
       line(size_t(SampleBuffer::kMaxSeries), SampleBuffer::absent())
@@ -86,17 +125,27 @@ void Telemetry::addLine(const char *begin, const char *end)
     if (begin == end)
         return;
     ++received;
-    const auto isTime = [&](const char *name, int size) {
-        return size == settings.timeField.size() && size > 0
-            && std::memcmp(name, settings.timeField.constData(), size_t(size)) == 0;
+    // A value's name: its label, or for a bare number its place among the line's bare numbers,
+    // so that --time 1 or --setpoint 2 can name one.
+    char number[16];
+    const auto named = [&number](const char *&name, int &size, int position) {
+        if (size == 0) {
+            name = number;
+            size = int(std::to_chars(number, number + sizeof number, position).ptr - number);
+        }
+    };
+    const auto is = [](const char *name, int size, const QByteArray &wanted) {
+        return size == wanted.size() && size > 0
+            && std::memcmp(name, wanted.constData(), size_t(size)) == 0;
     };
     double time = std::numeric_limits<double>::quiet_NaN();
     if (settings.timeField.isEmpty()) {
         time = double(clock.nsecsElapsed()) / 1e9;
     } else {
         // Found first, so that a line without it makes no series.
-        forEachValue(begin, end, [&](const char *name, int size, int, double value) {
-            if (isTime(name, size))
+        forEachValue(begin, end, [&](const char *name, int size, int position, double value) {
+            named(name, size, position);
+            if (is(name, size, settings.timeField))
                 time = value;
         });
         if (std::isfinite(time))
@@ -107,14 +156,16 @@ void Telemetry::addLine(const char *begin, const char *end)
         return;
     }
     int values = 0;
+    // Measured by their names, also when more series than the chart holds came before them.
+    double setpoint = SampleBuffer::absent(), response = SampleBuffer::absent();
     forEachValue(begin, end, [&](const char *name, int size, int position, double value) {
-        if (isTime(name, size))
+        named(name, size, position);
+        if (is(name, size, settings.timeField))
             return;
-        char number[16];
-        if (size == 0) {
-            name = number;
-            size = int(std::to_chars(number, number + sizeof number, position).ptr - number);
-        }
+        if (is(name, size, settings.setpoint))
+            setpoint = value;
+        if (is(name, size, settings.response))
+            response = value;
         const int index = series(name, size);
         if (index < 0)
             return;
@@ -122,27 +173,28 @@ void Telemetry::addLine(const char *begin, const char *end)
         line[size_t(index)] = std::isnan(value) ? std::numeric_limits<double>::quiet_NaN() : value;
         ++values;
     });
-    if (values > 0) {
-        if (samples.size() > 0 && time < samples.time(samples.size() - 1)) {
-            // Time went back: the device started again. Its new run starts a new plot.
-            report(steps.cut(Cut::TimeBack));
-            steps.reset();
-            samples.clear();
-            if (wrapped > 0) { // and its counter starts from nothing
-                wrapped = 0;
-                time = lastTime * settings.secondsPerUnit;
-            }
+    const bool measured = !SampleBuffer::isAbsent(setpoint) || !SampleBuffer::isAbsent(response);
+    if (values == 0 && !measured) {
+        ++skippedLines;
+        return;
+    }
+    if (std::isfinite(lastLineTime) && time < lastLineTime) {
+        // Time went back: the device started again. Its new run starts a new plot.
+        report(steps.cut(Cut::TimeBack));
+        steps.reset();
+        samples.clear();
+        if (wrapped > 0) { // and its counter starts from nothing
+            wrapped = 0;
+            time = lastTime * settings.secondsPerUnit;
         }
+    }
+    lastLineTime = time;
+    if (values > 0) {
         samples.append(time, line.data());
         appended = true;
-        const auto valueOf = [&](int index) {
-            return index < 0 ? SampleBuffer::absent() : line[size_t(index)];
-        };
-        report(steps.add(time, valueOf(setpointSeries), valueOf(responseSeries)));
-    } else {
-        ++skippedLines;
+        std::fill(line.begin(), line.end(), SampleBuffer::absent());
     }
-    std::fill(line.begin(), line.end(), SampleBuffer::absent());
+    report(steps.add(time, setpoint, response));
 }
 
 int Telemetry::series(const char *name, int size)
@@ -153,16 +205,12 @@ int Telemetry::series(const char *name, int size)
             return int(index);
     }
     const QByteArray newName(name, size);
-    const int index = samples.addSeries(QString::fromUtf8(newName));
+    const int index = samples.addSeries(displayName(newName));
     if (index < 0) {
         seriesRefused = true;
         return -1;
     }
     names.push_back(newName);
-    if (newName == settings.setpoint)
-        setpointSeries = index;
-    if (newName == settings.response)
-        responseSeries = index;
     return index;
 }
 

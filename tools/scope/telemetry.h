@@ -61,10 +61,9 @@ private:
     QElapsedTimer clock;
     double lastTime = std::numeric_limits<double>::quiet_NaN(); // as the time field gave it
     double wrapped = 0; // added to it for the times its counter wrapped
+    double lastLineTime = std::numeric_limits<double>::quiet_NaN(); // in seconds
     std::vector<QByteArray> names; // of the series, as in the lines
     std::vector<double> line; // the values of the line being read, by series
-    int setpointSeries = -1;
-    int responseSeries = -1;
     QByteArray pending; // a line's start, waiting for its end
     bool overlong = false;
     bool appended = false; // since arrived() was last emitted
