@@ -39,10 +39,10 @@ void ScopeWindowTest::windowShowsTheLatest()
                            .toLatin1());
     }
     telemetry.feed("t=6010 sp=48 y=40\n"); // a series' latest value stays until the next
-    QTRY_COMPARE(plot->curves.size(), size_t(3));
-    QTRY_VERIFY(!plot->curves[1].points.isEmpty());
+    QTRY_COMPARE(plot->curveCount(), 3);
+    QTRY_VERIFY(plot->shown(1).hasValues());
     // The last 2 s, scaled out to whole ticks around all that is shown.
-    QVERIFY(std::abs(plot->curves[0].points.first().x() - 4.01) < 0.01);
+    QVERIFY(std::abs(plot->xLow() - 4.01) < 0.01);
     QCOMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(-10.0, 50.0));
     QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("step"))
                     ->text()
@@ -54,7 +54,7 @@ void ScopeWindowTest::windowShowsTheLatest()
     QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(38.0, 48.0));
     window.setFixedRange(0, 60);
     QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(0.0, 60.0));
-    QVERIFY(!plot->curves[2].visible && plot->curves[1].visible);
+    QVERIFY(!plot->isCurveVisible(2) && plot->isCurveVisible(1));
     // Drawn bottom up: the settled y (40) lies in the upper half of the chart.
     const QImage drawn = plot->grab().toImage();
     const QRect area = plot->plotArea();
@@ -78,8 +78,7 @@ void ScopeWindowTest::windowShowsTheLatest()
     QVERIFY(status->text().endsWith(QStringLiteral(" · 已暂停，数据仍在记录")));
     telemetry.feed("t=6020 sp=48 y=80\n");
     const auto shown = [&] {
-        const QVector<QPointF> &points = plot->curves[1].points;
-        return std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 80; });
+        return plot->shown(1).high == 80;
     };
     QVERIFY(!QTest::qWaitFor(shown, 200));
     // Two seconds pass paused: resumed, the rate is that of the last second, not of the pause.

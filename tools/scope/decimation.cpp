@@ -6,53 +6,50 @@
 
 namespace pidtune::scope {
 
-void decimate(const SampleBuffer &buffer, int series, qsizetype first, double from, double to,
-              int columns, QVector<QPointF> &points, Extent &extent)
+namespace {
+
+// Far beyond any column a view reaches, and exact as a double: converting a larger or
+// non-finite quotient to an integer would be undefined.
+constexpr double kFarthestColumn = 1e15;
+
+} // namespace
+
+qint64 ColumnGrid::columnOf(double time) const
 {
-    points.clear();
-    const double width = (to - from) / columns;
-    const double gap = std::numeric_limits<double>::quiet_NaN();
-    int column = -1;
-    double low = 0, high = 0;
-    bool lowFirst = true;
-    const auto close = [&] {
-        if (column < 0)
-            return;
-        const double x = from + (column + 0.5) * width;
-        points.append(QPointF(x, lowFirst ? low : high));
-        if (low != high)
-            points.append(QPointF(x, lowFirst ? high : low));
-        column = -1;
-    };
-    for (qsizetype line = first; line < buffer.size(); ++line) {
-        const double value = buffer.value(series, line);
-        if (SampleBuffer::isAbsent(value))
-            continue;
-        if (!std::isfinite(value)) {
-            close();
-            if (!points.isEmpty() && !std::isnan(points.constLast().y()))
-                points.append(QPointF(buffer.time(line), gap));
-            continue;
-        }
-        extent.low = std::min(extent.low, value);
-        extent.high = std::max(extent.high, value);
-        // Clamped as a double: a window narrower than the times' precision (t in the 1e17s)
-        // gives a zero width, and converting an infinite or NaN column to int is undefined.
-        const double position = (buffer.time(line) - from) / width;
-        const int at = position >= 1 ? int(std::min(position, double(columns - 1))) : 0;
-        if (at != column) {
-            close();
-            column = at;
-            low = high = value;
-        } else if (value < low) {
-            low = value;
-            lowFirst = false;
-        } else if (value > high) {
-            high = value;
-            lowFirst = true;
-        }
+    const double estimate = std::floor((time - origin) / width);
+    qint64 column = qint64(
+        std::clamp(std::isnan(estimate) ? 0.0 : estimate, -kFarthestColumn, kFarthestColumn));
+    // The quotient may round across a column's edge; the edges decide, as they do for lines.
+    for (int step = 0; step < 2 && start(column) > time; ++step)
+        --column;
+    for (int step = 0; step < 2 && start(column + 1) <= time; ++step)
+        ++column;
+    return column;
+}
+
+qint64 ColumnGrid::columnOfLine(const SampleBuffer &buffer, quint64 line) const
+{
+    return columnOf(summarised ? buffer.runTime(line) : buffer.timeOf(line));
+}
+
+std::vector<quint64> columnBounds(const SampleBuffer &buffer, const ColumnGrid &grid, qint64 first,
+                                  int count)
+{
+    std::vector<quint64> bounds(size_t(count) + 1);
+    for (int i = 0; i <= count; ++i) {
+        const double time = grid.start(first + i);
+        bounds[size_t(i)] = std::min(grid.end,
+                                     grid.summarised ? buffer.runAt(time, grid.end)
+                                                     : buffer.lineAt(time, grid.end));
     }
-    close();
+    return bounds;
+}
+
+void summariseColumns(const SampleBuffer &buffer, int series, const std::vector<quint64> &bounds,
+                      MinMax *columns)
+{
+    for (size_t i = 0; i + 1 < bounds.size(); ++i)
+        columns[i] = buffer.summary(series, bounds[i], bounds[i + 1]);
 }
 
 } // namespace pidtune::scope

@@ -1,14 +1,39 @@
 // SPDX-License-Identifier: MIT
 #include "plotwidget.h"
 
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPolygonF>
 
+#include <algorithm>
 #include <cmath>
+
+using pidtune::scope::MinMax;
+using pidtune::scope::SampleBuffer;
+
+namespace {
+
+constexpr QRgb kBackground = 0xffffffff;
+constexpr QRgb kGrid = 0xffe0e0e0;
+constexpr int kBandRows = 64;
+
+// Two neighbouring columns that hold lines are joined by a line unless a gap lies between.
+bool joined(const MinMax &from, const MinMax &to)
+{
+    return from.hasValues() && !(from.flags & MinMax::GapAfter) && to.hasValues()
+        && !(to.flags & MinMax::GapBefore);
+}
+
+QString tickLabel(double value, double step)
+{
+    return QString::number(std::abs(value) < step / 2 ? 0 : value, 'g', 6);
+}
+
+} // namespace
 
 PlotWidget::PlotWidget(QWidget *parent) : QWidget(parent)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent); // every pixel is painted: nothing behind to draw
+    // Every pixel is painted: nothing behind to draw, and the scrolled pixels can be kept.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 double PlotWidget::tickStep(double span)
@@ -28,12 +53,75 @@ QColor PlotWidget::colour(int index)
     return colours[index % int(std::size(colours))];
 }
 
-void PlotWidget::setRanges(double xLow, double xHigh, double yLow, double yHigh)
+void PlotWidget::setBuffer(const SampleBuffer *lines)
 {
-    left = xLow;
-    right = xHigh;
-    bottom = yLow;
-    top = yHigh;
+    buffer = lines;
+    rebuild();
+}
+
+int PlotWidget::addCurve(int series, const QColor &colour)
+{
+    Curve curve;
+    curve.series = series;
+    curve.colour = colour.rgb();
+    curves.push_back(std::move(curve));
+    rebuild();
+    return curveCount() - 1;
+}
+
+void PlotWidget::removeCurve(int curve)
+{
+    curves.erase(curves.begin() + curve);
+    rebuild();
+}
+
+void PlotWidget::setCurveVisible(int curve, bool visible)
+{
+    if (curves[size_t(curve)].visible == visible)
+        return;
+    curves[size_t(curve)].visible = visible;
+    updateRange();
+    update();
+}
+
+void PlotWidget::setTimeSpan(double seconds)
+{
+    if (seconds == span || !(seconds > 0))
+        return;
+    span = seconds;
+    rebuild();
+}
+
+void PlotWidget::setYRange(double low, double high)
+{
+    autoscaled = false;
+    fixedLow = low;
+    fixedHigh = high;
+    updateRange();
+    update();
+}
+
+void PlotWidget::setAutoscale()
+{
+    autoscaled = true;
+    updateRange();
+    update();
+}
+
+double PlotWidget::xLow() const
+{
+    return valid ? grid.start(right - columnCount + 1) : 0;
+}
+
+double PlotWidget::xHigh() const
+{
+    return valid ? grid.start(right + 1) : span;
+}
+
+void PlotWidget::setXTitle(const QString &title)
+{
+    xTitle = title;
+    update();
 }
 
 QRect PlotWidget::plotArea() const
@@ -42,67 +130,373 @@ QRect PlotWidget::plotArea() const
     return rect().adjusted(text * 4, text / 2, -text, -text * 3);
 }
 
-void PlotWidget::paintEvent(QPaintEvent *)
+MinMax PlotWidget::shown(int curve) const
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    MinMax all;
+    for (int index = 0; valid && index < columnCount; ++index)
+        all = pidtune::scope::join(all, column(curves[size_t(curve)], index));
+    return all;
+}
+
+const MinMax &PlotWidget::column(const Curve &curve, int index) const
+{
+    const qint64 k = right - columnCount + 1 + index;
+    return curve.columns[size_t(((k % columnCount) + columnCount) % columnCount)];
+}
+
+bool PlotWidget::needsSummaries(qint64 rightColumn) const
+{
+    // Summaries as soon as a line in the view is no longer held in full.
+    return buffer->oldestLine() > 0
+        && !(buffer->timeOf(buffer->oldestLine()) < grid.start(rightColumn - columnCount + 1));
+}
+
+void PlotWidget::rebuild()
+{
+    valid = false;
     const QRect area = plotArea();
-    if (!(right > left) || !(top > bottom) || area.width() < 2 || area.height() < 2)
+    columnCount = std::max(0, area.width());
+    rowCount = std::max(0, area.height());
+    for (Curve &curve : curves)
+        curve.columns.assign(size_t(columnCount), MinMax());
+    if (canvas.size() != area.size() && columnCount > 0 && rowCount > 0)
+        canvas = QImage(columnCount, rowCount, QImage::Format_RGB32);
+    if (buffer && columnCount > 0 && rowCount > 0) {
+        // The lines taken in so far, if the buffer still holds them; a paused view stays.
+        quint64 end = grid.end;
+        if (buffer->generation() != generation || end > buffer->appended() || end == 0
+            || end - 1 < buffer->oldestLine())
+            end = buffer->appended();
+        generation = buffer->generation();
+        if (end > 0) {
+            grid.origin = buffer->origin();
+            grid.width = span / columnCount;
+            grid.end = end;
+            grid.summarised = false;
+            right = grid.columnOf(buffer->timeOf(end - 1));
+            grid.summarised = needsSummaries(right);
+            historyStart = buffer->historyStart();
+            computeColumns(right - columnCount + 1, right);
+            valid = true;
+        }
+    }
+    updateRange();
+    update();
+}
+
+void PlotWidget::computeColumns(qint64 from, qint64 to)
+{
+    if (from > to)
         return;
-    const double xScale = area.width() / (right - left);
-    const double yScale = area.height() / (top - bottom);
-    const auto x = [&](double value) {
-        return area.left() + (value - left) * xScale;
-    };
-    const auto y = [&](double value) {
-        return area.bottom() - (value - bottom) * yScale;
-    };
-
-    // Grid and tick labels, at whole multiples of the step.
-    const QFontMetrics metrics = fontMetrics();
-    const auto label = [](double value, double step) {
-        return QString::number(std::abs(value) < step / 2 ? 0 : value, 'g', 6);
-    };
-    const double xStep = tickStep(right - left);
-    for (double tick = std::ceil(left / xStep); tick * xStep <= right; ++tick) {
-        const int at = int(std::lround(x(tick * xStep)));
-        painter.setPen(QColor(0xe0, 0xe0, 0xe0));
-        painter.drawLine(at, area.top(), at, area.bottom());
-        painter.setPen(Qt::black);
-        const QString text = label(tick * xStep, xStep);
-        painter.drawText(at - metrics.horizontalAdvance(text) / 2, area.bottom() + metrics.height(),
-                         text);
+    const int count = int(to - from + 1);
+    const std::vector<quint64> bounds = pidtune::scope::columnBounds(*buffer, grid, from, count);
+    std::vector<MinMax> computed(static_cast<size_t>(count));
+    for (Curve &curve : curves) {
+        pidtune::scope::summariseColumns(*buffer, curve.series, bounds, computed.data());
+        for (int i = 0; i < count; ++i)
+            curve.columns[size_t((((from + i) % columnCount) + columnCount) % columnCount)]
+                = computed[size_t(i)];
     }
-    const double yStep = tickStep(top - bottom);
-    for (double tick = std::ceil(bottom / yStep); tick * yStep <= top + yStep * 1e-9; ++tick) {
-        const int at = int(std::lround(y(tick * yStep)));
-        painter.setPen(QColor(0xe0, 0xe0, 0xe0));
-        painter.drawLine(area.left(), at, area.right(), at);
-        painter.setPen(Qt::black);
-        const QString text = label(tick * yStep, yStep);
-        painter.drawText(area.left() - metrics.horizontalAdvance(text) - metrics.height() / 3,
-                         at + metrics.ascent() / 2, text);
-    }
-    painter.drawRect(area);
-    painter.drawText(QRect(area.left(), area.bottom() + metrics.height() + 2, area.width(),
-                           metrics.height() * 2),
-                     Qt::AlignHCenter | Qt::AlignTop, xTitle);
+}
 
-    painter.setClipRect(area);
-    QPolygonF line;
+bool PlotWidget::updateRange()
+{
+    double low = fixedLow, high = fixedHigh;
+    if (autoscaled) {
+        low = std::numeric_limits<double>::infinity();
+        high = -low;
+        for (const Curve &curve : curves) {
+            if (!curve.visible)
+                continue;
+            for (int index = 0; valid && index < columnCount; ++index) {
+                const MinMax &values = column(curve, index);
+                if (values.hasValues()) {
+                    low = std::min(low, values.low);
+                    high = std::max(high, values.high);
+                }
+            }
+        }
+        if (low > high) {
+            low = -1;
+            high = 1;
+        }
+        if (high - low < 1e-9 * std::max(1.0, std::abs(high))) {
+            low -= 1;
+            high += 1;
+        }
+        const double step = tickStep(high - low);
+        low = std::floor(low / step) * step;
+        high = std::ceil(high / step) * step;
+    }
+    if (low == bottom && high == top)
+        return false;
+    bottom = low;
+    top = high;
+    return true;
+}
+
+void PlotWidget::refresh()
+{
+    if (!buffer)
+        return;
+    if (!valid || buffer->generation() != generation) {
+        grid.end = buffer->appended();
+        rebuild();
+        return;
+    }
+    const quint64 was = grid.end;
+    if (buffer->appended() == was)
+        return;
+    // Lines that the view took in as they came, and which are no longer where it found them,
+    // would be drawn again from scratch.
+    if (was < (grid.summarised ? buffer->historyStart() : buffer->oldestLine())) {
+        grid.end = buffer->appended();
+        rebuild();
+        return;
+    }
+    grid.end = buffer->appended();
+    const qint64 newRight = grid.columnOf(buffer->timeOf(grid.end - 1));
+    if (newRight < right || newRight - right >= columnCount
+        || needsSummaries(newRight) != grid.summarised) {
+        rebuild();
+        return;
+    }
+    // The column of the first new line: the earlier ones' lines are as they were. One more,
+    // should a line's time fall on a column's edge.
+    qint64 changed = grid.columnOfLine(*buffer, was) - 1;
+    const int scrolled = int(newRight - right);
+    // Each curve's leftmost column with lines, before the view scrolls.
+    std::vector<int> leftmost(curves.size(), columnCount);
+    for (size_t index = 0; scrolled > 0 && index < curves.size(); ++index) {
+        int first = 0;
+        while (first < columnCount && column(curves[index], first).isEmpty())
+            ++first;
+        leftmost[index] = first;
+    }
+    for (qint64 k = right + 1; k <= newRight; ++k) {
+        for (Curve &curve : curves)
+            curve.columns[size_t(((k % columnCount) + columnCount) % columnCount)] = MinMax();
+    }
+    right = newRight;
+    const qint64 left = right - columnCount + 1;
+    // Summaries that the buffer no longer holds leave the columns they were in.
+    if (grid.summarised && buffer->historyStart() != historyStart) {
+        historyStart = buffer->historyStart();
+        changed = std::min(changed, grid.columnOfLine(*buffer, historyStart) - 1);
+    }
+    changed = std::max(changed, left);
+    computeColumns(changed, right);
+    if (updateRange()) {
+        update();
+        return;
+    }
+    if (scrolled > 0) {
+        scroll(-scrolled, 0, scrollArea());
+        update(labelArea());
+    }
+    // The new columns and those whose line to them changed.
+    update(columnsRect(firstAffected(int(changed - left)), columnCount - 1));
+    // A curve's line starts in the view: where the line that came in from beyond its left edge
+    // scrolled out, the columns up to the curve's first are drawn again without it.
+    int repaired = -1;
+    for (size_t index = 0; index < curves.size(); ++index) {
+        if (!curves[index].visible || leftmost[index] >= scrolled)
+            continue;
+        int first = 0;
+        while (first < columnCount && column(curves[index], first).isEmpty())
+            ++first;
+        if (first < columnCount)
+            repaired = std::max(repaired, first);
+    }
+    if (repaired >= 0)
+        update(columnsRect(0, repaired));
+}
+
+int PlotWidget::firstAffected(int changed) const
+{
+    int first = changed;
     for (const Curve &curve : curves) {
         if (!curve.visible)
             continue;
-        painter.setPen(QPen(curve.colour, 1));
-        line.clear();
-        for (const QPointF &point : curve.points) {
-            if (std::isnan(point.y())) {
-                painter.drawPolyline(line);
-                line.clear();
-            } else {
-                line.append(QPointF(x(point.x()), y(point.y())));
-            }
+        int index = changed - 1;
+        while (index >= 0 && column(curve, index).isEmpty())
+            --index;
+        first = std::min(first, std::max(index, 0));
+    }
+    return std::max(first, 0);
+}
+
+QRect PlotWidget::scrollArea() const
+{
+    // The columns with the frame's lines above and below them: all fixed to the time axis or
+    // the same in every column.
+    const QRect area = plotArea();
+    return QRect(area.left(), area.top() - 1, area.width(), area.height() + 2);
+}
+
+QRect PlotWidget::labelArea() const
+{
+    const QRect area = plotArea();
+    return QRect(0, area.bottom() + 2, width(), fontMetrics().height() + 4);
+}
+
+QRect PlotWidget::columnsRect(int first, int last) const
+{
+    const QRect strip = scrollArea();
+    return QRect(strip.left() + first, strip.top(), last - first + 1, strip.height());
+}
+
+void PlotWidget::resizeEvent(QResizeEvent *)
+{
+    rebuild();
+}
+
+void PlotWidget::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    // The region's own rectangles: its bounding one may span the strips of the new columns and
+    // of the tick labels, which lie far apart.
+    const QRegion dirty = event->region();
+    const QRect area = plotArea();
+    // The columns paint every pixel of theirs.
+    for (const QRect &rect : dirty - QRegion(area))
+        painter.fillRect(rect, Qt::white);
+    if (area.width() < 2 || area.height() < 2)
+        return;
+    const QFontMetrics metrics = fontMetrics();
+    // The frame, around the columns.
+    painter.fillRect(area.left() - 1, area.top() - 1, area.width() + 2, 1, Qt::black);
+    painter.fillRect(area.left() - 1, area.bottom() + 1, area.width() + 2, 1, Qt::black);
+    painter.fillRect(area.left() - 1, area.top(), 1, area.height(), Qt::black);
+    painter.fillRect(area.right() + 1, area.top(), 1, area.height(), Qt::black);
+    const QRect title(area.left(), area.bottom() + metrics.height() + 6, area.width(),
+                      metrics.height() * 2);
+    if (dirty.intersects(title))
+        painter.drawText(title, Qt::AlignHCenter | Qt::AlignTop, xTitle);
+    const bool ranged = top > bottom && std::isfinite(top - bottom);
+    if (ranged && dirty.intersects(QRect(0, 0, area.left(), height()))) {
+        const double yStep = tickStep(top - bottom);
+        for (double tick = std::ceil(bottom / yStep); tick * yStep <= top + yStep * 1e-9; ++tick) {
+            const double row = (area.height() - 1) * (top - tick * yStep) / (top - bottom);
+            const QString text = tickLabel(tick * yStep, yStep);
+            painter.drawText(area.left() - metrics.horizontalAdvance(text) - metrics.height() / 3,
+                             area.top() + int(std::lround(row)) + metrics.ascent() / 2, text);
         }
-        painter.drawPolyline(line);
+    }
+    if (!valid)
+        return;
+    // Tick labels below the columns, whole, for the ticks in the view.
+    if (dirty.intersects(labelArea())) {
+        const double xStep = tickStep(span);
+        const qint64 left = right - columnCount + 1;
+        for (double tick = std::ceil(xLow() / xStep); tick * xStep < xHigh(); ++tick) {
+            const QString text = tickLabel(tick * xStep, xStep);
+            const qint64 at = area.left() + grid.columnOf(tick * xStep) - left;
+            painter.drawText(int(at) - metrics.horizontalAdvance(text) / 2,
+                             area.bottom() + 3 + metrics.ascent(), text);
+        }
+    }
+    for (const QRect &rect : dirty) {
+        const int first = std::max(0, rect.left() - area.left());
+        const int last = std::min(columnCount - 1, rect.right() - area.left());
+        if (first > last || rect.bottom() < area.top() || rect.top() > area.bottom())
+            continue;
+        renderColumns(first, last);
+        // In bands: Qt's raster engine hands a draw of more than about a hundred rows to a
+        // pool of threads, and for a few columns waking them costs far more than the drawing.
+        for (int top = 0; top < rowCount; top += kBandRows)
+            painter.drawImage(
+                QPoint(area.left() + first, area.top() + top), canvas,
+                QRect(first, top, last - first + 1, std::min(kBandRows, rowCount - top)));
+    }
+}
+
+void PlotWidget::renderColumns(int first, int last)
+{
+    const int count = last - first + 1;
+    // Rows of the canvas without scanLine()'s check for sharing at every pixel.
+    QRgb *const pixels = reinterpret_cast<QRgb *>(canvas.bits());
+    const qsizetype stride = canvas.bytesPerLine() / qsizetype(sizeof(QRgb));
+    const auto line = [&](int row) {
+        return pixels + row * stride;
+    };
+    for (int row = 0; row < rowCount; ++row)
+        std::fill(line(row) + first, line(row) + last + 1, kBackground);
+    if (!(top > bottom) || !std::isfinite(top - bottom))
+        return;
+    // Grid lines at whole multiples of the tick steps: the X ones in the column of their time.
+    const double yStep = tickStep(top - bottom);
+    const double rowsPerUnit = (rowCount - 1) / (top - bottom);
+    const auto rowOf = [&](double value) {
+        return std::clamp((top - value) * rowsPerUnit, -1.0, double(rowCount));
+    };
+    for (double tick = std::ceil(bottom / yStep); tick * yStep <= top + yStep * 1e-9; ++tick) {
+        const long row = std::lround(rowOf(tick * yStep));
+        if (row >= 0 && row < rowCount)
+            std::fill(line(int(row)) + first, line(int(row)) + last + 1, kGrid);
+    }
+    const double xStep = tickStep(span);
+    const qint64 left = right - columnCount + 1;
+    // From one tick early: a tick's quotient may round above the first column's, while the
+    // edges put it in that column.
+    for (double tick = std::floor(grid.start(left + first) / xStep);
+         tick * xStep < grid.start(left + last + 1); ++tick) {
+        const qint64 index = grid.columnOf(tick * xStep) - left;
+        if (index >= first && index <= last) {
+            for (int row = 0; row < rowCount; ++row)
+                line(row)[index] = kGrid;
+        }
+    }
+
+    // Each curve: per column, the span of values its lines and the lines joining them cover.
+    std::vector<double> lows(static_cast<size_t>(count)), highs(static_cast<size_t>(count));
+    for (const Curve &curve : curves) {
+        if (!curve.visible)
+            continue;
+        std::fill(lows.begin(), lows.end(), std::numeric_limits<double>::infinity());
+        std::fill(highs.begin(), highs.end(), -std::numeric_limits<double>::infinity());
+        const auto cover = [&](int index, double a, double b) {
+            double &low = lows[size_t(index - first)], &high = highs[size_t(index - first)];
+            low = std::min({low, a, b});
+            high = std::max({high, a, b});
+        };
+        for (int index = first; index <= last; ++index) {
+            const MinMax &values = column(curve, index);
+            if (values.hasValues())
+                cover(index, values.low, values.high);
+        }
+        // The line from the middle of a column that holds lines to the middle of the next,
+        // across the empty ones between: in each column, the part of it over that column.
+        int from = first - 1;
+        while (from >= 0 && column(curve, from).isEmpty())
+            --from;
+        for (int to = first;; ++to) {
+            while (to < columnCount && column(curve, to).isEmpty())
+                ++to;
+            if (to >= columnCount)
+                break;
+            if (from >= 0 && joined(column(curve, from), column(curve, to))) {
+                const double a = column(curve, from).last(), b = column(curve, to).first();
+                const double slope = (b - a) / (to - from);
+                const auto at = [&](double x) {
+                    return a + slope * (x - (from + 0.5));
+                };
+                for (int index = std::max(from, first); index <= std::min(to, last); ++index)
+                    cover(index, at(index == from ? from + 0.5 : index),
+                          at(index == to ? to + 0.5 : index + 1.0));
+            }
+            if (to > last)
+                break;
+            from = to;
+        }
+        for (int index = first; index <= last; ++index) {
+            const double low = lows[size_t(index - first)], high = highs[size_t(index - first)];
+            if (low > high)
+                continue;
+            const int upper = int(std::lround(rowOf(high)));
+            const int lower = int(std::lround(rowOf(low)));
+            for (int row = std::max(upper, 0); row <= std::min(lower, rowCount - 1); ++row)
+                line(row)[index] = curve.colour;
+        }
     }
 }

@@ -1,28 +1,32 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "decimation.h"
+
 #include <QColor>
-#include <QPointF>
+#include <QImage>
 #include <QString>
-#include <QVector>
 #include <QWidget>
 
 #include <vector>
 
-// A chart of lines over a time axis, drawn with QPainter: grid, tick labels, and each curve as
-// a 1-pixel polyline that a NaN point interrupts.
+// A live chart of a SampleBuffer's series over their last seconds: grid, tick labels, and each
+// curve drawn one pixel column at a time, as the span of values that the column's lines cover
+// and the line that joins it to its neighbours. The chart owns its curves (which series each
+// draws, its colour, whether it is shown) and its axes (the seconds shown; a fixed Y range, or
+// one scaled to what is shown).
+//
+// refresh() takes in the lines that arrived since it was last called. The columns are fixed to
+// the time axis, so the chart scrolls by whole columns, the scrolled pixels are kept, and only
+// the columns those lines changed are computed, from the buffer's summaries, and painted: a
+// frame costs what the new lines and the changed pixels cost, not what the window's lines do.
+// Whatever changes the whole picture (its size, the seconds, the Y range, a curve shown or
+// hidden) draws it whole, from the same columns, and to the same pixels.
 class PlotWidget : public QWidget
 {
     Q_OBJECT
 
 public:
-    struct Curve
-    {
-        QVector<QPointF> points; // in the axes' units
-        QColor colour;
-        bool visible = true;
-    };
-
     explicit PlotWidget(QWidget *parent = nullptr);
 
     // The distance between ticks for a span: 1, 2 or 5 times a power of ten, about a sixth of
@@ -31,18 +35,84 @@ public:
     // A distinct colour for each of the first few curves, then again from the start.
     static QColor colour(int index);
 
-    std::vector<Curve> curves;
-    void setRanges(double xLow, double xHigh, double yLow, double yHigh);
+    // Where the curves' lines are read; the buffer must outlive the chart.
+    void setBuffer(const pidtune::scope::SampleBuffer *buffer);
+    // A curve of the buffer's series; returns its index, the number of curves before it.
+    int addCurve(int series, const QColor &colour);
+    // Later curves move down by one.
+    void removeCurve(int curve);
+    int curveCount() const { return int(curves.size()); }
+    int curveSeries(int curve) const { return curves[size_t(curve)].series; }
+    // A hidden curve is not drawn and leaves the Y axis' scale.
+    void setCurveVisible(int curve, bool visible);
+    bool isCurveVisible(int curve) const { return curves[size_t(curve)].visible; }
+
+    // The X axis: the last `seconds` up to the newest line taken in.
+    void setTimeSpan(double seconds);
+    double timeSpan() const { return span; }
+    // The Y axis fixed to a range, or scaled to what the shown curves show, rounded out to
+    // whole ticks so that it holds still while the lines move within it.
+    void setYRange(double low, double high);
+    void setAutoscale();
+    bool isAutoscaled() const { return autoscaled; }
+    double xLow() const;
+    double xHigh() const;
     double yLow() const { return bottom; }
     double yHigh() const { return top; }
-    void setXTitle(const QString &title) { xTitle = title; }
-    // Where the curves are drawn, in the widget's pixels.
+    void setXTitle(const QString &title);
+
+    // Where the curves are drawn, one column per pixel, in the widget's pixels; the frame lies
+    // around it.
     QRect plotArea() const;
+    // What the curve shows: the lowest and highest value of all its columns.
+    pidtune::scope::MinMax shown(int curve) const;
+    // Whether the view is drawn from summaries: its seconds reach beyond the lines the buffer
+    // holds in full.
+    bool isSummarised() const { return grid.summarised; }
+
+    // Takes in the lines that arrived since the last call, and repaints what they change.
+    void refresh();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    double left = 0, right = 1, bottom = 0, top = 1;
+    struct Curve
+    {
+        int series = 0;
+        QRgb colour = 0;
+        bool visible = true;
+        std::vector<pidtune::scope::MinMax> columns; // column k at k modulo their count
+    };
+
+    void rebuild();
+    void computeColumns(qint64 from, qint64 to);
+    bool needsSummaries(qint64 rightColumn) const;
+    bool updateRange();
+    const pidtune::scope::MinMax &column(const Curve &curve, int index) const;
+    // The columns that must be painted again once `changed` is: those whose line reaches it.
+    int firstAffected(int changed) const;
+    QRect scrollArea() const;
+    QRect labelArea() const;
+    QRect columnsRect(int first, int last) const;
+    void renderColumns(int first, int last);
+
+    const pidtune::scope::SampleBuffer *buffer = nullptr;
+    std::vector<Curve> curves;
     QString xTitle;
+    double span = 10;
+    bool autoscaled = true;
+    double fixedLow = -1, fixedHigh = 1;
+    double bottom = -1, top = 1;
+
+    // The view: columns [right - columnCount + 1, right] of the grid, from lines [0, grid.end).
+    pidtune::scope::ColumnGrid grid;
+    bool valid = false;
+    int generation = -1;
+    int columnCount = 0;
+    int rowCount = 0;
+    qint64 right = 0;
+    quint64 historyStart = 0; // the buffer's, when last seen
+    QImage canvas; // the columns being painted
 };

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -31,50 +33,158 @@ bool SampleBuffer::isAbsent(double value)
     return bits == kAbsentBits;
 }
 
+SampleBuffer::SampleBuffer(int rawBits, int historyBits) : rawMask((quint64(1) << rawBits) - 1)
+{
+    for (int level = 0; level < kLevels; ++level)
+        levels[size_t(level)].mask
+            = (quint64(1) << std::max(1, historyBits - kLevelBits[size_t(level)])) - 1;
+}
+
 int SampleBuffer::addSeries(const QString &name)
 {
     if (seriesCount() == kMaxSeries)
         return -1;
     names.push_back(name);
     latestValues.push_back(absent());
-    values.emplace_back(size_t(kCapacity), absent());
-    if (times.empty())
-        times.resize(size_t(kCapacity));
+    values.emplace_back(size_t(rawMask + 1), absent());
+    for (Level &level : levels) {
+        const size_t runs = size_t(level.mask + 1);
+        level.lows.emplace_back(runs, MinMax().low);
+        level.highs.emplace_back(runs, MinMax().high);
+        level.flags.emplace_back(runs, quint8(0));
+    }
+    if (times.empty()) {
+        times.resize(size_t(rawMask + 1));
+        runTimes.resize(size_t(levels[0].mask + 1));
+    }
     return seriesCount() - 1;
 }
 
 void SampleBuffer::append(double time, const double *lineValues)
 {
-    const size_t at = index(count);
+    const quint64 line = total;
+    const size_t at = index(line);
     times[at] = time;
+    if (line == 0)
+        firstTime = time;
     for (size_t series = 0; series < values.size(); ++series) {
         values[series][at] = lineValues[series];
         if (!isAbsent(lineValues[series]))
             latestValues[series] = lineValues[series];
     }
-    if (count < kCapacity)
+    for (int l = 0; l < kLevels; ++l) {
+        Level &level = levels[size_t(l)];
+        const quint64 run = line >> kLevelBits[size_t(l)];
+        const size_t slot = runIndex(l, run);
+        const bool starts = (line & ((quint64(1) << kLevelBits[size_t(l)]) - 1)) == 0;
+        if (starts && l == 0)
+            runTimes[slot] = time;
+        for (size_t series = 0; series < values.size(); ++series) {
+            MinMax summary;
+            if (!starts)
+                summary = {level.lows[series][slot], level.highs[series][slot],
+                           level.flags[series][slot]};
+            if (!isAbsent(lineValues[series]))
+                summary.add(lineValues[series]);
+            level.lows[series][slot] = summary.low;
+            level.highs[series][slot] = summary.high;
+            level.flags[series][slot] = summary.flags;
+        }
+    }
+    ++total;
+    if (count <= qsizetype(rawMask))
         ++count;
-    else
-        start = (start + 1) & (kCapacity - 1);
 }
 
 void SampleBuffer::clear()
 {
-    start = count = 0; // a line sets every series' value in its place
+    count = 0; // a line sets every series' value and summaries in its place
+    total = 0;
+    ++cleared;
     std::fill(latestValues.begin(), latestValues.end(), absent());
 }
 
 qsizetype SampleBuffer::lowerBound(double t) const
 {
-    qsizetype low = 0, high = count;
+    return qsizetype(lineAt(t, total) - oldestLine());
+}
+
+quint64 SampleBuffer::lineAt(double t, quint64 end) const
+{
+    quint64 low = oldestLine(), high = std::max(low, std::min(end, total));
     while (low < high) {
-        const qsizetype middle = low + (high - low) / 2;
-        if (time(middle) < t)
+        const quint64 middle = low + (high - low) / 2;
+        if (timeOf(middle) < t)
             low = middle + 1;
         else
             high = middle;
     }
     return low;
+}
+
+quint64 SampleBuffer::firstRun(int level) const
+{
+    const int bits = kLevelBits[size_t(level)];
+    const quint64 begun = (total + (quint64(1) << bits) - 1) >> bits;
+    const quint64 held = levels[size_t(level)].mask + 1;
+    return begun > held ? begun - held : 0;
+}
+
+quint64 SampleBuffer::runAt(double t, quint64 end) const
+{
+    const int bits = kLevelBits[0];
+    quint64 low = firstRun(0), high = std::max(low, (std::min(end, total) + kRunLines - 1) >> bits);
+    while (low < high) {
+        const quint64 middle = low + (high - low) / 2;
+        if (runTimes[runIndex(0, middle)] < t)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low << bits;
+}
+
+MinMax SampleBuffer::summary(int series, quint64 from, quint64 to) const
+{
+    MinMax result;
+    const size_t s = size_t(series);
+    to = std::min(to, total);
+    quint64 line = std::max(from, historyStart());
+    const quint64 held = oldestLine();
+    while (line < to) {
+        // The largest summary that starts here and lies within [line, to), while it is held.
+        int l = kLevels - 1;
+        for (; l >= 0; --l) {
+            const int bits = kLevelBits[size_t(l)];
+            const quint64 size = quint64(1) << bits;
+            if ((line & (size - 1)) == 0 && to - line >= size && (line >> bits) >= firstRun(l))
+                break;
+        }
+        if (l >= 0) {
+            const Level &level = levels[size_t(l)];
+            const size_t slot = runIndex(l, line >> kLevelBits[size_t(l)]);
+            result
+                = join(result, {level.lows[s][slot], level.highs[s][slot], level.flags[s][slot]});
+            line += quint64(1) << kLevelBits[size_t(l)];
+        } else if (line >= held) {
+            // Line by line up to the next run, or the end.
+            const quint64 stop = std::min(to, (line | (kRunLines - 1)) + 1);
+            MinMax lines;
+            for (; line < stop; ++line) {
+                const double value = values[s][index(line)];
+                if (!isAbsent(value))
+                    lines.add(value);
+            }
+            result = join(result, lines);
+        } else {
+            const Level &level = levels[0];
+            const size_t slot = runIndex(0, line >> kLevelBits[0]);
+            result
+                = join(result, {level.lows[s][slot], level.highs[s][slot], level.flags[s][slot]});
+            line = (line | (kRunLines - 1)) + 1;
+        }
+    }
+    return result;
 }
 
 bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scopewindow.h"
 
-#include "decimation.h"
 #include "plotwidget.h"
 #include "telemetry.h"
 
@@ -13,6 +12,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -60,8 +60,10 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
         end->setDecimals(3);
         end->setEnabled(false);
         controls->addWidget(end);
-        connect(end, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
-                &ScopeWindow::scheduleRedraw);
+        connect(end, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this, [this] {
+            if (fixedRange->isChecked())
+                plot->setYRange(rangeLow->value(), rangeHigh->value());
+        });
     }
     controls->addStretch();
     pause = new QPushButton(tr("暂停"), central);
@@ -77,14 +79,25 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     rows->addLayout(body, 1);
     plot = new PlotWidget(central);
     plot->setXTitle(tr("时间（秒）"));
+    plot->setBuffer(&telemetry.buffer());
+    plot->setTimeSpan(windowSeconds->value());
     plot->setMinimumSize(480, 320);
     body->addWidget(plot, 1);
     auto *side = new QVBoxLayout;
     body->addLayout(side);
-    legend = new QVBoxLayout;
-    side->addLayout(legend);
-    side->addStretch();
-    side->addWidget(new QLabel(tr("最近一次阶跃"), central));
+    // 32 series' rows are taller than a window need be: they scroll.
+    auto *legendArea = new QScrollArea(central);
+    legendArea->setWidgetResizable(true);
+    legendArea->setFrameShape(QFrame::NoFrame);
+    legendArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *legendRowsBox = new QWidget(legendArea);
+    legend = new QVBoxLayout(legendRowsBox);
+    legend->setAlignment(Qt::AlignTop);
+    legend->setContentsMargins(0, 0, 0, 0);
+    legendArea->setWidget(legendRowsBox);
+    side->addWidget(legendArea, 1);
+    // The step's figures are measured on every line as it arrives, whatever the chart draws.
+    side->addWidget(new QLabel(tr("最近一次阶跃（逐行测得，全分辨率）"), central));
     stepText = new QLabel(tr("（设定值尚未阶跃）"), central);
     stepText->setObjectName(QStringLiteral("step"));
     stepText->setMinimumWidth(200);
@@ -119,8 +132,8 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     });
     sinceRedraw.start();
     connect(&telemetry, &pidtune::scope::Telemetry::arrived, this, &ScopeWindow::scheduleRedraw);
-    connect(windowSeconds, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
-            &ScopeWindow::scheduleRedraw);
+    connect(windowSeconds, QOverload<double>::of(&QDoubleSpinBox::valueChanged), plot,
+            &PlotWidget::setTimeSpan);
     connect(fixedRange, &QCheckBox::toggled, this, [this](bool fixed) {
         if (fixed && !rangeLow->isEnabled()) { // start from what the axis shows now
             rangeLow->setValue(plot->yLow());
@@ -128,7 +141,10 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
         }
         rangeLow->setEnabled(fixed);
         rangeHigh->setEnabled(fixed);
-        scheduleRedraw();
+        if (fixed)
+            plot->setYRange(rangeLow->value(), rangeHigh->value());
+        else
+            plot->setAutoscale();
     });
     connect(pause, &QPushButton::toggled, this, &ScopeWindow::setPaused);
     connect(saveCsvButton, &QPushButton::clicked, this, &ScopeWindow::saveCsv);
@@ -200,15 +216,10 @@ void ScopeWindow::redraw()
 {
     sinceRedraw.restart();
     const SampleBuffer &buffer = telemetry.buffer();
-    while (int(plot->curves.size()) < buffer.seriesCount())
-        addSeries(int(plot->curves.size()));
+    while (plot->curveCount() < buffer.seriesCount())
+        addSeries(plot->curveCount());
     if (buffer.size() == 0)
         return;
-    const double to = buffer.time(buffer.size() - 1);
-    const double from = to - windowSeconds->value();
-    const qsizetype first = buffer.lowerBound(from);
-    const int columns = std::max(1, plot->plotArea().width());
-    pidtune::scope::Extent extent;
     // The latest values change with every line, faster than anyone reads them, and each new
     // text lays the legend out again: at 1,000 lines and 50 redraws a second, a twelfth of the
     // scope's CPU time.
@@ -218,27 +229,7 @@ void ScopeWindow::redraw()
         updateLegend();
         legendTimer.start();
     }
-    for (int series = 0; series < buffer.seriesCount(); ++series) {
-        if (!legendRows[size_t(series)]->isChecked())
-            continue;
-        pidtune::scope::decimate(buffer, series, first, from, to, columns,
-                                 plot->curves[size_t(series)].points, extent);
-    }
-    double low = rangeLow->value(), high = rangeHigh->value();
-    if (!fixedRange->isChecked()) {
-        // Rounded out to whole ticks, so the axis holds still while the lines move within it.
-        low = extent.isEmpty() ? -1 : extent.low;
-        high = extent.isEmpty() ? 1 : extent.high;
-        if (high - low < 1e-9 * std::max(1.0, std::abs(high))) {
-            low -= 1;
-            high += 1;
-        }
-        const double step = PlotWidget::tickStep(high - low);
-        low = std::floor(low / step) * step;
-        high = std::ceil(high / step) * step;
-    }
-    plot->setRanges(from, to, low, high);
-    plot->update();
+    plot->refresh();
 }
 
 void ScopeWindow::updateLegend()
@@ -255,19 +246,16 @@ void ScopeWindow::updateLegend()
 
 void ScopeWindow::addSeries(int series)
 {
-    PlotWidget::Curve curve;
-    curve.colour = PlotWidget::colour(series);
-    plot->curves.push_back(curve);
+    const QColor colour = PlotWidget::colour(series);
+    plot->addCurve(series, colour);
     auto *row = new QCheckBox(legend->parentWidget());
     QPixmap swatch(12, 12);
-    swatch.fill(curve.colour);
+    swatch.fill(colour);
     row->setIcon(QIcon(swatch));
     row->setChecked(true);
     row->setToolTip(tr("取消勾选以隐藏该曲线"));
-    connect(row, &QCheckBox::toggled, this, [this, series](bool shown) {
-        plot->curves[size_t(series)].visible = shown;
-        scheduleRedraw();
-    });
+    connect(row, &QCheckBox::toggled, this,
+            [this, series](bool shown) { plot->setCurveVisible(series, shown); });
     legend->addWidget(row);
     legendRows.push_back(row);
 }
@@ -304,11 +292,18 @@ void ScopeWindow::saveCsv()
     if (path.isEmpty())
         return;
     QString error;
-    if (pidtune::scope::writeCsv(telemetry.buffer(), path, &error))
-        statusBar()->showMessage(tr("已保存 %1 行到 %2").arg(telemetry.buffer().size()).arg(path),
-                                 5000);
-    else
+    const SampleBuffer &buffer = telemetry.buffer();
+    if (pidtune::scope::writeCsv(buffer, path, &error)) {
+        // The file holds the lines kept in full; older ones are only summaries for the chart.
+        QString saved = tr("已保存 %1 行到 %2").arg(buffer.size()).arg(path);
+        if (buffer.oldestLine() > 0)
+            saved += tr("（全分辨率的最近 %1 秒；更早的 %2 行只存有供绘图的最小/最大值，未保存）")
+                         .arg(buffer.timeOf(buffer.appended() - 1) - buffer.time(0), 0, 'f', 1)
+                         .arg(buffer.oldestLine());
+        statusBar()->showMessage(saved, 5000);
+    } else {
         statusBar()->showMessage(tr("无法保存 %1：%2").arg(path, error));
+    }
 }
 
 void ScopeWindow::savePng()
