@@ -6,7 +6,8 @@
 // which is when its first frame exists for the user. The same watch serves the pidtune program
 // itself, unchanged, and the windows it is compared with.
 #include "firstframe.h"
-#include "median.h"
+#include "processinfo.h"
+#include "stats.h"
 #include "xvfb.h"
 
 #include <QtCore>
@@ -60,36 +61,6 @@ struct Sample
 double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// The CPU time a process's threads have run, from /proc/<pid>/task/*/schedstat (nanoseconds).
-double cpuMs(qint64 pid)
-{
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    double ns = 0;
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (schedstat.open(QIODevice::ReadOnly))
-            ns += schedstat.readAll().split(' ').value(0).toDouble();
-    }
-    return ns / 1e6;
-}
-
-// Rss and Pss of a process, in MiB, from /proc/<pid>/smaps_rollup.
-void readMemory(qint64 pid, Sample &sample)
-{
-    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!rollup.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    for (const QByteArray &line : rollup.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 2)
-            continue;
-        if (fields[0] == "Rss:")
-            sample.rssMiB = fields[1].toDouble() / 1024;
-        else if (fields[0] == "Pss:")
-            sample.pssMiB = fields[1].toDouble() / 1024;
-    }
 }
 
 class XServer
@@ -149,7 +120,7 @@ public:
                 const auto *damage = reinterpret_cast<xcb_damage_notify_event_t *>(event);
                 if (mapped[damage->drawable]) {
                     sample.frameMs = msSince(start);
-                    sample.cpuMs = cpuMs(child.processId());
+                    sample.cpuMs = processinfo::threadCpuMs(child.processId());
                     framed = true;
                 }
             }
@@ -157,7 +128,7 @@ public:
         }
         if (framed) {
             QThread::msleep(kIdleMs);
-            readMemory(child.processId(), sample);
+            processinfo::readRollup(child.processId(), &sample.rssMiB, &sample.pssMiB);
         }
         for (const auto &entry : watched)
             xcb_damage_destroy(connection, entry.second);

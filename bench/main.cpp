@@ -6,10 +6,10 @@
 #include "app/mainwindow.h"
 #include "firstframe.h"
 #include "liveplot.h"
-#include "median.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
 #include "serial/parameterframe.h"
+#include "stats.h"
 #include "stress.h"
 #include "testwindow.h"
 #include "ui/channelvalues.h"
@@ -31,13 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t index = std::min(values.size() - 1, std::size_t(p * double(values.size())));
-    return values[index];
-}
 
 // Quits the application right after the window's first paint has been delivered.
 class FirstPaint : public QObject
@@ -292,8 +285,9 @@ const char kUsage[]
     = "usage: pidtune-bench [--scope] [--scope-seconds SECONDS]\n"
       "Prints figures; nothing passes or fails.\n"
       "  --scope                  only pidtune-scope's figures: a release through its relay,\n"
-      "                           live plotting next to kst2 and feedgnuplot on Xvfb, and\n"
-      "                           the scope's delay from a line's arrival to its pixels\n"
+      "                           live plotting next to kst2 and feedgnuplot on Xvfb in four\n"
+      "                           workloads, the scope's delay from a line's arrival to its\n"
+      "                           pixels, and its goals\n"
       "  --scope-seconds SECONDS  how long each live plotter is fed (default 30, at least 5)\n";
 
 int main(int argc, char *argv[])
