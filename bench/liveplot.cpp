@@ -303,6 +303,24 @@ void printFigures(double seconds)
                             qint64(figures.unshown), qint64(figures.unshown + figures.delays));
         }
         measured[w].arrival = printArrival(x, programs.front(), workload, seconds);
+        if (w != 0)
+            continue;
+        // Where the scope's time goes: the same lines arriving 20 ms at a time (a fiftieth of
+        // the wake-ups), and a window of 8000x4000, 33 times the pixels.
+        Plotter batched = programs.front(), large = programs.front();
+        batched.label = QStringLiteral("  lines every 20 ms");
+        batched.writeEveryMs = 20;
+        large.label = QStringLiteral("  8000x4000 window");
+        large.width = 8000;
+        large.height = 4000;
+        for (const Plotter &variant : {batched, large}) {
+            Figures figures;
+            Run run(x, variant, labelled);
+            if (run.measure(figures, &why))
+                printRow(variant, figures, workload);
+            else
+                std::printf("  %-21s skipped, %s\n", qPrintable(variant.label), qPrintable(why));
+        }
     }
     std::printf(
         "CPU s/s: CPU time of the program and every process it started, per second, and per "
@@ -314,6 +332,8 @@ void printFigures(double seconds)
         "lines behind: lines written that the program had not read when the stream ended, and "
         "a second later (from the pipe, or kst2's position in the file): a program that falls "
         "behind shows lines that arrived that long ago, and loses the rest when it is closed.\n"
+        "lines every 20 ms, 8000x4000 window: the scope again, the lines written 20 ms at a "
+        "time instead of each millisecond's, or in a window of that size.\n"
         "kst2 reads the file as it grows, its period between updates set to 20 ms; feedgnuplot "
         "reads bare columns on its standard input and replots every 20 ms at most; the scope "
         "reads the same numbers labelled (t=<ms> a=...) on its standard input.\n"

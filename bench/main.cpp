@@ -8,6 +8,7 @@
 #include "liveplot.h"
 #include "processinfo.h"
 #include "pseudoterminal.h"
+#include "scopehistory.h"
 #include "serial/parameterframe.h"
 #include "stats.h"
 #include "stress.h"
@@ -285,7 +286,8 @@ const char kUsage[]
     = "usage: pidtune-bench [--scope] [--scope-seconds SECONDS]\n"
       "Prints figures; nothing passes or fails.\n"
       "  --scope                  only pidtune-scope's figures: a release through its relay,\n"
-      "                           live plotting next to kst2 and feedgnuplot on Xvfb in four\n"
+      "                           its history of minutes, live plotting next to kst2 and\n"
+      "                           feedgnuplot on Xvfb in four\n"
       "                           workloads, the scope's delay from a line's arrival to its\n"
       "                           pixels, and its goals\n"
       "  --scope-seconds SECONDS  how long each live plotter is fed (default 30, at least 5)\n";
@@ -336,6 +338,7 @@ int main(int argc, char *argv[])
     std::printf("platform plugin: %s\n", qPrintable(QGuiApplication::platformName()));
     if (scopeOnly) {
         printRelayFigures(5000);
+        scopehistory::printFigures();
         liveplot::printFigures(scopeSeconds);
         return 0;
     }
@@ -401,6 +404,7 @@ int main(int argc, char *argv[])
     printStressFigures();
     firstframe::printFigures(30);
     printRelayFigures(5000);
+    scopehistory::printFigures();
     liveplot::printFigures(scopeSeconds);
     return 0;
 }

@@ -33,8 +33,6 @@ constexpr double kTailSeconds = 1; // after the stream: frames that may still sh
 // Damage this close after the previous damage belongs to the same redraw: a program may draw
 // one frame in several requests, and the server reports each that finds the damage cleared.
 constexpr double kSameRedrawMs = 2;
-constexpr double kWriteEveryMs = 1; // as a USB full-speed link delivers: a frame a millisecond
-constexpr uint16_t kWidth = 1200, kHeight = 800;
 
 double msSince(Clock::time_point start)
 {
@@ -101,7 +99,8 @@ bool Run::measure(Figures &figures, QString *why)
                 return false;
             }
         }
-        watch(ended ? now + 5 : (std::floor(now / kWriteEveryMs) + 1) * kWriteEveryMs);
+        const double every = plotter.writeEveryMs;
+        watch(ended ? now + 5 : (std::floor(now / every) + 1) * every);
     }
     if (markers)
         markers->checkFrame();
@@ -282,7 +281,8 @@ void Run::watch(double untilMs)
         } else if (type == XCB_MAP_NOTIFY) {
             const auto *map = reinterpret_cast<xcb_map_notify_event_t *>(event);
             if (watched.count(map->window) && mapped.insert(map->window).second) {
-                const uint32_t geometry[] = {0, 0, kWidth, kHeight};
+                const uint32_t geometry[]
+                    = {0, 0, uint32_t(plotter.width), uint32_t(plotter.height)};
                 xcb_configure_window(connection, map->window,
                                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y
                                          | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
@@ -294,9 +294,9 @@ void Run::watch(double untilMs)
             // status line) is set back, a few times at most, so as not to fight it.
             const auto *configured = reinterpret_cast<xcb_configure_notify_event_t *>(event);
             if (mapped.count(configured->window)
-                && (configured->width != kWidth || configured->height != kHeight)
+                && (configured->width != plotter.width || configured->height != plotter.height)
                 && ++resized[configured->window] <= 3) {
-                const uint32_t size[] = {kWidth, kHeight};
+                const uint32_t size[] = {uint32_t(plotter.width), uint32_t(plotter.height)};
                 xcb_configure_window(connection, configured->window,
                                      XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
                 requested = true;

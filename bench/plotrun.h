@@ -8,6 +8,7 @@
 #include "xvfb.h"
 
 #include <QProcess>
+#include <QSize>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -31,6 +32,8 @@ struct Plotter
     // Files to put in its configuration directory, and their contents.
     std::vector<std::pair<QString, QByteArray>> settings;
     QString missing; // why it cannot run here
+    int width = 1200, height = 800; // its window, set through the X server
+    double writeEveryMs = 1; // the lines due are written this often
 };
 
 // What one run of a plotter cost and showed, counted from when it had settled to the end of
@@ -56,9 +59,9 @@ struct Figures
 };
 
 // Runs one plotter on the bench's Xvfb with the stream written at its pace, a millisecond's
-// lines at a time as a USB full-speed link delivers them, and watches it from outside: CPU time
-// and memory of its processes from /proc, its redraws through the X DAMAGE extension, and how
-// much of the stream it has not read yet.
+// lines at a time as a USB full-speed link delivers them (or as often as the plotter says), and
+// watches it from outside: CPU time and memory of its processes from /proc, its redraws through
+// the X DAMAGE extension, and how much of the stream it has not read yet.
 class Run
 {
 public:
