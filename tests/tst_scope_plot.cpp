@@ -14,6 +14,7 @@ class ScopePlotTest : public QObject
 private slots:
     void redrawAfterNewLinesIsAFullRedraw_data();
     void redrawAfterNewLinesIsAFullRedraw();
+    void noLineAcrossAGap();
 };
 
 void ScopePlotTest::redrawAfterNewLinesIsAFullRedraw_data()
@@ -98,6 +99,43 @@ void ScopePlotTest::redrawAfterNewLinesIsAFullRedraw()
         }
     }
     QCOMPARE(summarised, rawBits < 10);
+}
+
+// A NaN in the column of the last value, then no line for fifty columns, then the line again
+// far below: no line joins the two across the gap.
+void ScopePlotTest::noLineAcrossAGap()
+{
+    SampleBuffer buffer;
+    buffer.addSeries(QStringLiteral("y"));
+    PlotWidget plot;
+    plot.resize(320, 200);
+    plot.setBuffer(&buffer);
+    plot.addCurve(0, PlotWidget::colour(0));
+    plot.setTimeSpan(1);
+    plot.setYRange(-1, 1);
+    // In columns of the view, which start at the first line's time; none on a column's edge.
+    const double column = 1.0 / plot.plotArea().width();
+    const auto append = [&](double at, double value) {
+        buffer.append(at * column, &value);
+    };
+    for (int at = 0; at <= 100; at += 2)
+        append(at + (at > 0 ? 0.3 : 0.0), 0.8);
+    append(100.7, qQNaN());
+    for (int at = 150; at <= 250; at += 2)
+        append(at + 0.3, -0.8);
+    plot.refresh();
+    const QImage drawn = plot.grab().toImage();
+    const QRect area = plot.plotArea();
+    // Where the gap is, none of the curve's colour; where the line is again, some.
+    const auto drawnAt = [&](double at) {
+        const int x = area.left() + int(at - plot.xLow() / column);
+        int count = 0;
+        for (int row = area.top(); row <= area.bottom(); ++row)
+            count += drawn.pixelColor(x, row) == PlotWidget::colour(0);
+        return count;
+    };
+    QCOMPARE(drawnAt(125.5), 0);
+    QVERIFY(drawnAt(200.5) > 0);
 }
 
 QTEST_MAIN(ScopePlotTest)

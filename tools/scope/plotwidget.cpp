@@ -286,7 +286,10 @@ void PlotWidget::refresh()
     }
     changed = std::max(changed, left);
     computeColumns(changed, right);
-    if (updateRange()) {
+    // Scrolling moves whole device pixels: where a column is not a whole number of them (a
+    // fractional scale factor), the chart is painted whole instead.
+    const double scale = devicePixelRatioF();
+    if (updateRange() || (scrolled > 0 && scale != std::floor(scale))) {
         update();
         return;
     }
