@@ -2,11 +2,16 @@
 // pidtune-scope's tuning: the model identified from analytic first-order-plus-dead-time steps
 // with noise, open and closed loop; SIMC against Skogestad's worked example; the relay's rules
 // against an autotune log; the relay's cycle found in the exact cycle of a plant with dead time;
-// the predicted step of a loop whose response is known.
+// the predicted step of a loop whose response is known; the scope's lines and panel built on
+// them.
 #include "fopdt.h"
 #include "relaycycle.h"
+#include "telemetry.h"
 #include "tuning.h"
+#include "tuningpanel.h"
 
+#include <QComboBox>
+#include <QSlider>
 #include <QtTest>
 
 #include <cmath>
@@ -38,6 +43,9 @@ private slots:
     void findsTheRelaysCycle();
     void predictsTheStep_data();
     void predictsTheStep();
+    void modelsEachStep_data();
+    void modelsEachStep();
+    void panelFollowsTheOperator();
 };
 
 void ScopeTuningTest::identifies_data()
@@ -179,11 +187,14 @@ void ScopeTuningTest::findsTheRelaysCycle_data()
 {
     QTest::addColumn<double>("theta");
     QTest::addColumn<double>("interval"); // s between lines
-    QTest::addColumn<int>("shape"); // of u: 0 a relay, 1 a sine (a loop oscillating), 2 a relay
-                                    // whose set-point steps with it
+    // Of u: 0 a relay, 1 a sine (a loop oscillating), 2 a relay whose set-point steps with it,
+    // 3 a relay after a second of u far above its levels, each line twice (as the example
+    // firmware's state line repeats its stream line)
+    QTest::addColumn<int>("shape");
     QTest::newRow("theta 0.1, 50 lines/s") << 0.1 << 0.02 << 0;
     QTest::newRow("theta 0.1, 1000 lines/s") << 0.1 << 0.001 << 0;
     QTest::newRow("theta 0.3, 30 lines/s") << 0.3 << 0.033 << 0;
+    QTest::newRow("after a step, lines twice") << 0.1 << 0.02 << 3;
     QTest::newRow("not a relay: u a sine") << 0.1 << 0.02 << 1;
     QTest::newRow("not a relay: the set-point moves") << 0.1 << 0.02 << 2;
 }
@@ -214,13 +225,17 @@ void ScopeTuningTest::findsTheRelaysCycle()
     };
     RelayTracker tracker;
     std::optional<RelayCycle> found;
-    for (double t = 0.0123; t < 20 * period && !found; t += interval) {
+    for (double t = 0.0123 - (shape == 3); t < 20 * period && !found; t += interval) {
         double u;
-        const double y = cycle(t, &u);
+        const double y = t < 0 ? 0 : cycle(t, &u);
+        if (t < 0)
+            u = bias + 10 * d;
         const double sp = shape == 2 ? (u > bias ? 1 : -1) : 0;
         found = tracker.add(t, sp, y, u);
+        if (shape == 3 && !found)
+            found = tracker.add(t, sp, y, u);
     }
-    QCOMPARE(bool(found), shape == 0);
+    QCOMPARE(bool(found), shape == 0 || shape == 3);
     if (!found)
         return;
     QVERIFY2(within(found->a, a, 0.01 * a), qPrintable(QString::number(found->a)));
@@ -274,6 +289,73 @@ void ScopeTuningTest::predictsTheStep()
     QVERIFY2(p.y.front() == 10 && within(p.y.back(), 20 - 10 * error, 0.02), qPrintable(text));
     // Without D, a first-order loop is about as robust as a loop gets.
     QVERIFY(p.sensitivity >= 1 && (p.sensitivity < 1.1 || controller.kd > 0));
+}
+
+void ScopeTuningTest::modelsEachStep_data()
+{
+    QTest::addColumn<bool>("openLoop");
+    QTest::addColumn<QByteArray>("control"); // the series named for u
+    QTest::addColumn<Refusal>("refusal");
+    QTest::newRow("closed loop") << false << QByteArray("u") << Refusal::None;
+    QTest::newRow("open loop, --open-loop") << true << QByteArray("u") << Refusal::None;
+    QTest::newRow("no such series") << false << QByteArray("out") << Refusal::NoControl;
+}
+
+// Lines of the plant K 1, tau 0.5 s: under Kp 2 as the set-point steps 0 -> 30 -> 10, or open,
+// as u steps 0 -> 2 -> 1.
+void ScopeTuningTest::modelsEachStep()
+{
+    QFETCH(bool, openLoop);
+    QFETCH(QByteArray, control);
+    QFETCH(Refusal, refusal);
+    TelemetrySettings settings;
+    settings.timeField = "t";
+    settings.control = control;
+    settings.tuning.openLoop = openLoop;
+    Telemetry telemetry(settings);
+    std::vector<StepModel> models;
+    connect(&telemetry, &Telemetry::stepModelled, this,
+            [&](const StepModel &model) { models.push_back(model); });
+    double y = 0;
+    for (int ms = 0; ms < 9000; ms += 10) {
+        const double level = ms < 1000 ? 0 : ms < 5000 ? 1 : 1.0 / 3;
+        const double sp = openLoop ? 0 : 30 * level, u = openLoop ? 2 * level : 2 * (sp - y);
+        telemetry.feed(
+            QStringLiteral("t=%1 sp=%2 y=%3 u=%4\n").arg(ms).arg(sp).arg(y).arg(u).toLatin1());
+        y += (u - y) * -std::expm1(-0.01 / 0.5); // exact for u held over the interval
+    }
+    telemetry.finish();
+    QCOMPARE(models.size(), size_t(2));
+    for (const StepModel &model : models) {
+        QCOMPARE(model.identification.refusal, refusal);
+        if (refusal == Refusal::None)
+            QVERIFY2(within(model.identification.model.gain, 1, 0.02)
+                         && within(model.identification.model.tau, 0.5, 0.01),
+                     qPrintable(modelLine(model)));
+    }
+}
+
+// Faster makes the gains larger, more robust smaller; a relay's rule waits for a relay.
+void ScopeTuningTest::panelFollowsTheOperator()
+{
+    TuningPanel panel({});
+    StepModel model;
+    model.step.from = 0;
+    model.step.to = 1;
+    model.identification.model = {1, 0.5, 0.1};
+    panel.showModel(model);
+    const auto kp = [&] {
+        return panel.chosen()->pid.kp;
+    };
+    const double middle = kp();
+    QCOMPARE(middle, simcPi(model.identification.model, 0.25).kp); // tauc max(theta, tau/2)
+    auto *tauc = panel.findChild<QSlider *>(QStringLiteral("tauc"));
+    tauc->setValue(tauc->minimum());
+    QVERIFY(kp() > middle);
+    tauc->setValue(tauc->maximum());
+    QVERIFY(kp() < middle);
+    panel.findChild<QComboBox *>(QStringLiteral("rule"))->setCurrentIndex(2); // zn-pi
+    QVERIFY(!panel.chosen());
 }
 
 QTEST_MAIN(ScopeTuningTest)

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -98,6 +99,7 @@ private slots:
     void burstOnALineWithoutFlowControl();
     void scopeMeasuresTheLoopsStep_data() { addBoards(); }
     void scopeMeasuresTheLoopsStep();
+    void scopeTunesTheLoop();
 };
 
 // Starts the board (the log not read but by the test) and the window beside it.
@@ -307,6 +309,104 @@ void FirmwareTest::scopeMeasuresTheLoopsStep()
              qPrintable(QString::number(step->rise)));
     QVERIFY2(std::abs(step->error / (50.0 / 6) - 1) < 0.05,
              qPrintable(QString::number(step->error)));
+}
+
+// From a blind start to a tuning, as docs/tuning.md walks through it: the scope models the plant
+// (tau 0.5 s, gain 1) from a closed-loop step under P alone, its suggested PI released through
+// the window gives the rise it predicted, a model finds the dead time the plant was given, and
+// the relay's cycle has the amplitude and period the plant's exact formulas give.
+void FirmwareTest::scopeTunesTheLoop()
+{
+    START_BOARD(board(QStringLiteral("mps2-an385")), emulator, window);
+    struct Channel
+    {
+        int slot;
+        const char *identifier, *min, *max;
+    };
+    for (const Channel &c : {Channel {1, "1", "0", "10"}, Channel {2, "2", "0", "50"},
+                             Channel {3, "7", "0", "1"}, Channel {4, "4", "0", "100"},
+                             Channel {5, "5", "-100", "100"}, Channel {6, "9", "0", "0.2"}})
+        setUpChannel(window, c.slot, QString::fromLatin1(c.identifier), QString::fromLatin1(c.min),
+                     QString::fromLatin1(c.max));
+    openPort(window, emulator.ptyPath());
+
+    using namespace pidtune::scope;
+    Telemetry scope({"t", 1e-3, "sp", "y"});
+    std::optional<StepModel> model;
+    std::optional<StepMetrics> measured;
+    std::optional<Prediction> predicted;
+    std::optional<RelayTuning> relay;
+    connect(&scope, &Telemetry::stepMeasured, [&](const StepMetrics &step) { measured = step; });
+    connect(&scope, &Telemetry::stepPredicted,
+            [&](const StepMetrics &, const Prediction &p, const QString &) { predicted = p; });
+    connect(&scope, &Telemetry::stepModelled, [&](const StepModel &m) {
+        model = m;
+        qInfo("%s", qPrintable(modelLine(m)));
+    });
+    connect(&scope, &Telemetry::relayMeasured, [&](const RelayTuning &r) { relay = r; });
+    // The log goes to the scope, line by line, until the condition holds.
+    const auto feedUntil = [&](const std::function<bool(const QByteArray &)> &done) {
+        for (int lines = 0; lines < 1000; ++lines) {
+            const QByteArray line = emulator.nextLine(kLineTimeoutMs);
+            scope.feed(line);
+            if (line.isEmpty() || done(line))
+                return !line.isEmpty();
+        }
+        return false;
+    };
+    const auto release = [&](int slot, double value) {
+        channel(window, slot).slider->setValue(int(std::lround(value * 100000)));
+        pressAndRelease(channel(window, slot).slider);
+        const QByteArray report
+            = "param id=" + channel(window, slot).identifier->toPlainText().toLatin1();
+        return feedUntil([&](const QByteArray &line) { return line.startsWith(report); });
+    };
+    const auto settle = [&](int lines) {
+        return feedUntil([&](const QByteArray &) { return --lines == 0; });
+    };
+    const auto near = [](double value, double truth, double share) {
+        return std::abs(value / truth - 1) <= share;
+    };
+
+    // P alone (Kp 1, the firmware's start) from rest: set-point 0 to 50.
+    QVERIFY(release(4, 100)); // the integral must reach the set-point's size, for the PI later
+    QVERIFY(settle(50) && release(5, 50));
+    QVERIFY(feedUntil([&](const QByteArray &) { return bool(model); }));
+    QVERIFY2(model->identification.refusal == Refusal::None, qPrintable(modelLine(*model)));
+    QVERIFY2(near(model->identification.model.gain, 1, 0.05)
+                 && near(model->identification.model.tau, 0.5, 0.05),
+             qPrintable(modelLine(*model)));
+
+    // SIMC's PI, released, then a step of 20: its rise as predicted.
+    const Pid pi = model->suggestions.at(0).pid;
+    QCOMPARE(model->suggestions.at(0).rule, QStringLiteral("simc-pi"));
+    QVERIFY(release(1, pi.kp) && release(2, pi.ki) && settle(200));
+    model.reset();
+    QVERIFY(release(5, 70));
+    QVERIFY(feedUntil([&](const QByteArray &) { return bool(model); }));
+    QVERIFY(measured && predicted);
+    qInfo("%s", qPrintable(stepLine(*measured)));
+    qInfo("%s", qPrintable(predictedLine(*measured, *predicted, QStringLiteral("simc-pi"))));
+    QVERIFY(near(measured->rise, predicted->figures.rise, 0.10));
+
+    // 0.1 s of dead time: a step's model finds it.
+    QVERIFY(release(6, 0.1) && settle(150));
+    model.reset();
+    QVERIFY(release(5, 50));
+    QVERIFY(feedUntil([&](const QByteArray &) { return bool(model); }));
+    QVERIFY2(model->identification.refusal == Refusal::None
+                 && near(model->identification.model.theta, 0.1, 0.20),
+             qPrintable(modelLine(*model)));
+
+    // The relay of amplitude 10 (the firmware's default) around 50: a = K·d·(1 − e^(−θ/τ)),
+    // Tu = 2τ·ln(2·e^(θ/τ) − 1).
+    QVERIFY(release(3, 1));
+    QVERIFY(feedUntil([&](const QByteArray &) { return bool(relay); }));
+    qInfo("%s", qPrintable(relayLine(*relay)));
+    const double ratio = std::exp(0.1 / 0.5);
+    QVERIFY(near(relay->cycle.a, 10 * (1 - 1 / ratio), 0.10));
+    QVERIFY(near(relay->cycle.period, 2 * 0.5 * std::log(2 * ratio - 1), 0.10));
+    QVERIFY(release(3, 0));
 }
 
 QTEST_MAIN(FirmwareTest)

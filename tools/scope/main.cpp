@@ -7,6 +7,7 @@
 #include "source.h"
 #include "standardstreams.h"
 #include "telemetry.h"
+#include "tuningpanel.h"
 
 #include <QApplication>
 
@@ -111,6 +112,33 @@ int main(int argc, char *argv[])
         say(what);
         window.showLoss(what);
     });
+    // Suggestions are the panel's, at the operator's tauc: printed with each model and relay
+    // cycle and when the operator chooses again; the next step is checked against its choice.
+    TuningPanel *const panel = window.tuningPanel();
+    const auto printSuggestions = [&](const std::vector<Suggestion> &suggestions) {
+        for (const Suggestion &suggestion : suggestions)
+            print(suggestLine(suggestion, options.telemetry.tuning.form));
+        if (const std::optional<Suggestion> chosen = panel->chosen())
+            telemetry.tuner().choose(*chosen);
+    };
+    QObject::connect(
+        &telemetry, &Telemetry::stepPredicted, &window,
+        [&](const StepMetrics &step, const Prediction &prediction, const QString &rule) {
+            print(predictedLine(step, prediction, rule));
+            window.showPrediction(step, prediction, rule);
+        });
+    QObject::connect(&telemetry, &Telemetry::stepModelled, &window, [&](const StepModel &model) {
+        print(modelLine(model));
+        window.showModel(model);
+        printSuggestions(panel->suggestions());
+    });
+    QObject::connect(&telemetry, &Telemetry::relayMeasured, &window, [&](const RelayTuning &relay) {
+        print(relayLine(relay));
+        window.showRelay(relay);
+        printSuggestions(relay.suggestions);
+    });
+    QObject::connect(panel, &TuningPanel::choiceChanged, &window,
+                     [&] { printSuggestions(panel->suggestions()); });
     QObject::connect(source.get(), &Source::ended, &window, [&](const QString &reason) {
         say(reason);
         telemetry.finish();

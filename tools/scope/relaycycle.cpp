@@ -9,6 +9,7 @@ namespace pidtune::scope {
 namespace {
 
 constexpr size_t kMinLinesPerCycle = 8;
+constexpr size_t kSpanLines = 64;
 constexpr size_t kMaxLinesPerCycle = size_t(1) << 16;
 constexpr int kAgreeing = 3;
 constexpr int kAveraged = 5;
@@ -115,23 +116,24 @@ std::optional<RelayCycle> RelayTracker::add(double time, double sp, double y, do
 {
     if (!std::isfinite(time) || !std::isfinite(y) || !std::isfinite(u))
         return std::nullopt;
-    if (!lines.empty() && !(time > lines.back().time))
+    if (!lines.empty() && time == lines.back().time)
+        return std::nullopt; // a second line of the same moment
+    if (!lines.empty() && time < lines.back().time)
         reset(); // time went back: a new run
     lines.push_back({time, sp, y, u});
-    top = std::max(top, u);
-    bottom = std::min(bottom, u);
     const size_t last = lines.size() - 1;
     if (last == 0)
         return std::nullopt;
+    // u's span over the last kSpanLines: both levels of a short cycle, one level and the switch
+    // of a long one, and soon none of what u did before the relay began.
+    double top = -HUGE_VAL, bottom = HUGE_VAL;
+    for (size_t i = last + 1 > kSpanLines ? last + 1 - kSpanLines : 0; i <= last; ++i) {
+        top = std::max(top, lines[i].u);
+        bottom = std::min(bottom, lines[i].u);
+    }
     const bool up = u - lines[last - 1].u > (top - bottom) / 2;
     const auto forget = [&](size_t count) {
         lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(count));
-        top = -HUGE_VAL;
-        bottom = HUGE_VAL;
-        for (const Line &line : lines) {
-            top = std::max(top, line.u);
-            bottom = std::min(bottom, line.u);
-        }
     };
     if (!up) {
         if (lines.size() > 2 * kMaxLinesPerCycle) { // no relay here: forget the oldest half

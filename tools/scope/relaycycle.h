@@ -23,7 +23,7 @@ struct RelayCycle
 
 // Finds a relay's limit cycle in the lines, line by line. A cycle runs from one switch of u up
 // to the next: a rise of u, from one line to the next, of more than half u's span over the
-// last two cycles. A cycle counts when u spends at least 80 % of it at its two levels (a relay,
+// last 64 lines. A cycle counts when u spends at least 80 % of it at its two levels (a relay,
 // not a loop that oscillates), switches down once, spans at least 8 lines, and y swings across
 // a set-point that stayed put (a P loop's square set-point also makes u a square wave). Once three
 // cycles in a row agree (amplitudes within 2 %, periods within 2 % and the line interval that
@@ -49,7 +49,6 @@ private:
     double extreme(size_t at, double sign) const;
 
     std::vector<Line> lines; // the previous cycle's and the current one's
-    double top = -HUGE_VAL, bottom = HUGE_VAL; // u's extremes over them
     size_t currentStart = 0; // the first line of the current cycle
     bool switched = false; // a switch up began the current cycle
     double edge = 0; // its time

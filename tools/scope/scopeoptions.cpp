@@ -43,6 +43,27 @@ struct Options
     QCommandLineOption response {"response", "Response series measured (default y).", "name"};
     QCommandLineOption exitAtEnd {"exit-at-end",
                                   "Exit when the source ends, after its last step's line."};
+    QCommandLineOption control {"control",
+                                "The controller's output series, the plant's input that the "
+                                "model starts from (default u).",
+                                "name"};
+    QCommandLineOption openLoop {"open-loop",
+                                 "Steps are of the control series, the loop open: measure and "
+                                 "model those instead of the set-point's."};
+    QCommandLineOption pidForm {"pid-form",
+                                "How the device writes its PID, for the gains suggested: "
+                                "parallel (Kp + Ki/s + Kd s, the example firmware's; default), "
+                                "ideal (Kp (1 + 1/(Ti s) + Td s)) or series "
+                                "(Kp (1 + 1/(Ti s)) (1 + Td s)).",
+                                "form"};
+    QCommandLineOption pidPeriod {"pid-period",
+                                  "Seconds between two runs of the device's controller, for "
+                                  "the predicted step (default 0.001, the example firmware's).",
+                                  "seconds"};
+    QCommandLineOption tauc {"tauc",
+                             "The closed loop's time constant the suggestions aim for (default: "
+                             "the larger of the model's dead time and half its time constant).",
+                             "seconds"};
 };
 
 void describe(QCommandLineParser &parser, const Options &options, bool withQtOptions)
@@ -54,12 +75,19 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
         "  step t=<s> sp=<from>-><to> rise=<s, 10-90 %> overshoot=<%> settling=<s> "
         "sse=<set-point - final> band=<+-, 2 % or what the sensor resolves> [ramp=<s>] "
         "[cut=<why>]\n"
+        "and modelled from the control series u to the response y, with gains suggested:\n"
+        "  model t=<s> K=<gain> tau=<s> theta=<s, dead time> fit=<%>\n"
+        "  suggest Kp=... Ki=... Kd=... filter=<s> tauc=<s> rule=simc-pi rise=... (predicted)\n"
+        "A relay experiment's limit cycle is found in the lines: relay t=<s> d=... a=... Tu=<s> "
+        "Ku=...\n"
         "pidtune-scope(1) tells more."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({options.baud, options.relay, options.time, options.timeUnit, options.window,
-                       options.range, options.setpoint, options.response, options.exitAtEnd});
+                       options.range, options.setpoint, options.response, options.exitAtEnd,
+                       options.control, options.openLoop, options.pidForm, options.pidPeriod,
+                       options.tauc});
     cli::addQtOptions(parser, withQtOptions);
     parser.addPositionalArgument(
         QStringLiteral("source"),
@@ -132,6 +160,21 @@ QString check(const QCommandLineParser &parser, const Options &names, ScopeOptio
     if (parser.isSet(names.response))
         options->telemetry.response = parser.value(names.response).toUtf8();
     options->exitAtEnd = parser.isSet(names.exitAtEnd);
+    if (parser.isSet(names.control))
+        options->telemetry.control = parser.value(names.control).toUtf8();
+    options->telemetry.tuning.openLoop = parser.isSet(names.openLoop);
+    if (parser.isSet(names.pidForm)
+        && !parsePidForm(parser.value(names.pidForm), &options->telemetry.tuning.form))
+        return QStringLiteral("invalid --pid-form '%1': parallel, ideal or series")
+            .arg(parser.value(names.pidForm));
+    if (parser.isSet(names.pidPeriod)
+        && !readPositive(parser.value(names.pidPeriod), &options->telemetry.tuning.period))
+        return QStringLiteral("invalid --pid-period '%1': seconds, more than 0")
+            .arg(parser.value(names.pidPeriod));
+    if (parser.isSet(names.tauc)
+        && !readPositive(parser.value(names.tauc), &options->telemetry.tuning.tauc))
+        return QStringLiteral("invalid --tauc '%1': seconds, more than 0")
+            .arg(parser.value(names.tauc));
     return {};
 }
 

@@ -3,6 +3,7 @@
 
 #include "plotwidget.h"
 #include "telemetry.h"
+#include "tuningpanel.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -102,6 +103,9 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     stepText->setObjectName(QStringLiteral("step"));
     stepText->setMinimumWidth(200);
     side->addWidget(stepText);
+    tuning = new TuningPanel(telemetry.tuner().tuningSettings(), central);
+    tuning->setMaximumWidth(320);
+    side->addWidget(tuning);
 
     status = new QLabel(central);
     status->setObjectName(QStringLiteral("status"));
@@ -196,6 +200,22 @@ void ScopeWindow::showLoss(const QString &what)
 {
     loss = what;
     updateStatus();
+}
+
+void ScopeWindow::showModel(const pidtune::scope::StepModel &model)
+{
+    tuning->showModel(model);
+}
+
+void ScopeWindow::showRelay(const pidtune::scope::RelayTuning &relay)
+{
+    tuning->showRelay(relay);
+}
+
+void ScopeWindow::showPrediction(const pidtune::scope::StepMetrics &step,
+                                 const pidtune::scope::Prediction &prediction, const QString &rule)
+{
+    tuning->showCheck(step, prediction, rule);
 }
 
 void ScopeWindow::showSourceEnded(const QString &reason)

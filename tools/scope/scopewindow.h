@@ -15,10 +15,14 @@ class QLabel;
 class QPushButton;
 class QVBoxLayout;
 class PlotWidget;
+class TuningPanel;
 
 namespace pidtune::scope {
 class Telemetry;
-}
+struct Prediction;
+struct RelayTuning;
+struct StepModel;
+} // namespace pidtune::scope
 
 // The scope's window: one chart of the last seconds of every series, a legend with each
 // series' latest value and a box to hide it, the latest step's measures, and a status line.
@@ -42,6 +46,11 @@ public:
     void showSourceEnded(const QString &reason);
     // Bytes dropped on their way, said once by the source.
     void showLoss(const QString &what);
+    void showModel(const pidtune::scope::StepModel &model);
+    void showRelay(const pidtune::scope::RelayTuning &relay);
+    void showPrediction(const pidtune::scope::StepMetrics &step,
+                        const pidtune::scope::Prediction &prediction, const QString &rule);
+    TuningPanel *tuningPanel() const { return tuning; }
 
 private:
     void scheduleRedraw();
@@ -65,6 +74,7 @@ private:
     QVBoxLayout *legend;
     std::vector<QCheckBox *> legendRows;
     QLabel *stepText;
+    TuningPanel *tuning;
     QLabel *status;
     QTimer redrawTimer;
     QElapsedTimer sinceRedraw;

@@ -49,7 +49,7 @@ QString displayName(const QByteArray &name)
 } // namespace
 
 Telemetry::Telemetry(const TelemetrySettings &settings, QObject *parent)
-    : QObject(parent), settings(settings),
+    : QObject(parent), settings(settings), loop(settings.tuning),
       line(size_t(SampleBuffer::kMaxSeries), SampleBuffer::absent())
 {
     pending.reserve(kMaxLineLength);
@@ -157,7 +157,8 @@ void Telemetry::addLine(const char *begin, const char *end)
     }
     int values = 0;
     // Measured by their names, also when more series than the chart holds came before them.
-    double setpoint = SampleBuffer::absent(), response = SampleBuffer::absent();
+    double setpoint = SampleBuffer::absent(), response = SampleBuffer::absent(),
+           control = SampleBuffer::absent();
     forEachValue(begin, end, [&](const char *name, int size, int position, double value) {
         named(name, size, position);
         if (is(name, size, settings.timeField))
@@ -166,6 +167,8 @@ void Telemetry::addLine(const char *begin, const char *end)
             setpoint = value;
         if (is(name, size, settings.response))
             response = value;
+        if (is(name, size, settings.control))
+            control = value;
         const int index = series(name, size);
         if (index < 0)
             return;
@@ -173,7 +176,8 @@ void Telemetry::addLine(const char *begin, const char *end)
         line[size_t(index)] = std::isnan(value) ? std::numeric_limits<double>::quiet_NaN() : value;
         ++values;
     });
-    const bool measured = !SampleBuffer::isAbsent(setpoint) || !SampleBuffer::isAbsent(response);
+    const bool measured = !SampleBuffer::isAbsent(setpoint) || !SampleBuffer::isAbsent(response)
+        || !SampleBuffer::isAbsent(control);
     if (values == 0 && !measured) {
         ++skippedLines;
         return;
@@ -182,6 +186,7 @@ void Telemetry::addLine(const char *begin, const char *end)
         // Time went back: the device started again. Its new run starts a new plot.
         report(steps.cut(Cut::TimeBack));
         steps.reset();
+        loop.reset();
         samples.clear();
         if (wrapped > 0) { // and its counter starts from nothing
             wrapped = 0;
@@ -194,7 +199,10 @@ void Telemetry::addLine(const char *begin, const char *end)
         appended = true;
         std::fill(line.begin(), line.end(), SampleBuffer::absent());
     }
-    report(steps.add(time, setpoint, response));
+    // Open, the loop's steps are of its input.
+    report(steps.add(time, settings.tuning.openLoop ? control : setpoint, response));
+    if (const std::optional<RelayTuning> relay = loop.addLine(time, setpoint, response, control))
+        emit relayMeasured(*relay);
 }
 
 int Telemetry::series(const char *name, int size)
@@ -216,8 +224,12 @@ int Telemetry::series(const char *name, int size)
 
 void Telemetry::report(const std::optional<StepMetrics> &step)
 {
-    if (step)
-        emit stepMeasured(*step);
+    if (!step)
+        return;
+    emit stepMeasured(*step);
+    if (const std::optional<Prediction> predicted = loop.check(*step))
+        emit stepPredicted(*step, *predicted, loop.chosenRule());
+    emit stepModelled(loop.stepEnded(*step));
 }
 
 } // namespace pidtune::scope

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "looptuner.h"
 #include "samplebuffer.h"
 #include "stepmetrics.h"
 
@@ -18,11 +19,13 @@ struct TelemetrySettings
     double secondsPerUnit = 1e-3; // of the time field
     QByteArray setpoint = "sp";
     QByteArray response = "y";
+    QByteArray control = "u"; // the controller's output, the plant's input
+    TuningSettings tuning {};
 };
 
 // Turns the bytes of a source into plotted lines: splits them at CR, LF or CRLF, reads each
-// line's values into the series' rings, counts what it has to skip, and measures the
-// set-point's steps on the response.
+// line's values into the series' rings, counts what it has to skip, measures the set-point's
+// steps on the response, models the loop from each step, and finds a relay's limit cycle.
 class Telemetry : public QObject
 {
     Q_OBJECT
@@ -43,11 +46,18 @@ public:
     quint64 skipped() const { return skippedLines; }
     // Whether lines named more series than the buffer takes; those were left out.
     bool tooManySeries() const { return seriesRefused; }
+    LoopTuner &tuner() { return loop; }
+    const LoopTuner &tuner() const { return loop; }
 
 signals:
     // New lines are in the buffer.
     void arrived();
     void stepMeasured(const pidtune::scope::StepMetrics &step);
+    // After stepMeasured: the step the suggestion chosen before it predicted, then its model.
+    void stepPredicted(const pidtune::scope::StepMetrics &step,
+                       const pidtune::scope::Prediction &prediction, const QString &rule);
+    void stepModelled(const pidtune::scope::StepModel &model);
+    void relayMeasured(const pidtune::scope::RelayTuning &relay);
 
 private:
     void addLine(const char *begin, const char *end);
@@ -58,6 +68,7 @@ private:
     TelemetrySettings settings;
     SampleBuffer samples;
     StepTracker steps;
+    LoopTuner loop;
     QElapsedTimer clock;
     double lastTime = std::numeric_limits<double>::quiet_NaN(); // as the time field gave it
     double wrapped = 0; // added to it for the times its counter wrapped
