@@ -42,7 +42,8 @@ struct Model
 };
 
 // What is done to the set-point or the clock after the step at 1 s; or 32 other series first.
-enum Event { Step, Ramp, Jitter, NextStep, TimeBack, Restart, Crowded };
+// Disturbed: a new gain moved the response 0.4 s before the step (tau 50 ms).
+enum Event { Step, Ramp, Jitter, NextStep, TimeBack, Restart, Crowded, Disturbed };
 
 } // namespace
 
@@ -85,6 +86,7 @@ void ScopeStepsTest::measuresSteps_data()
     *row("whole counts: 20 with one count of dither") << fast << QVector<double> {0, 20, 1, 0.025, 1} << QVector<double> {1000, 0, 0, 5} << Step << QVector<double> {0.15, 0.25, 2.5} << Cut::None << 1;
     *row("PI creep: Kp 10, Ki 1") << Model {Model::PI, 10, 1} << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {20000, 0, 0, 70} << Step << QVector<double> {0.15, 0.15, 0.5} << Cut::None << 1;
     *row("PI creep: Kp 20, Ki 2") << Model {Model::PI, 20, 2} << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {20000, 0, 0, 40} << Step << QVector<double> {0.15, 0.15, 0.5} << Cut::None << 1;
+    *row("a new gain's transient just before the step") << fast << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {20000, 0, 0, 10} << Disturbed << clean << Cut::None << 1;
     *row("set-point printed from a float: 49.99999, 50.00001") << first << QVector<double> {0, 50, 5.0 / 6, 0, 0} << QVector<double> {10000, 0, 0, 10} << Jitter << clean << Cut::None << 1;
     *row("a ramp over a second: one step") << fast << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {1000, 0, 0, 10} << Ramp << QVector<double> {} << Cut::None << 1;
     *row("cut by the next step 200 ms later") << first << QVector<double> {0, 50, 1, 0, 0} << QVector<double> {1000, 0, 0, 10} << NextStep << QVector<double> {} << Cut::NextStep << 2;
@@ -142,6 +144,8 @@ void ScopeStepsTest::measuresSteps()
             y -= way * response(since - 0.2);
         } else if (event == TimeBack && since >= 0.3) {
             ms -= 1.5; // 0.5 ms before the line before
+        } else if (event == Disturbed && since < 0) {
+            y -= 0.3 * way * (time < 0.6 ? 1 : std::exp((0.6 - time) / 0.05));
         } else if (event == Restart && since >= 4) {
             ms -= 5000;
             setpoint = y = 0;

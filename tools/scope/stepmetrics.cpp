@@ -52,19 +52,27 @@ double resolution(const Point *begin, const Point *end)
 
 // The standard deviation of white noise on a smooth signal, from the spread of its second
 // differences: six times the noise's variance, while the signal's own bending, much the same
-// from one line to the next, only shifts them.
+// from one line to the next, only shifts them. The spread is their median distance from their
+// median (times 1.4826, a normal distribution's standard deviation over that), so that a few
+// lines that bend sharply, a transient before the step such as a new gain's, count no more
+// than noise would.
 double noise(const Point *begin, const Point *end)
 {
     if (end - begin < 4)
         return 0;
-    double sum = 0, squares = 0;
-    for (const Point *point = begin + 2; point < end; ++point) {
-        const double bend = point->value - 2 * point[-1].value + point[-2].value;
-        sum += bend;
-        squares += bend * bend;
-    }
-    const double count = double(end - begin - 2);
-    return std::sqrt(std::max(0.0, squares - sum * sum / count) / (6 * (count - 1)));
+    std::vector<double> bends;
+    bends.reserve(size_t(end - begin));
+    for (const Point *point = begin + 2; point < end; ++point)
+        bends.push_back(point->value - 2 * point[-1].value + point[-2].value);
+    const auto median = [](std::vector<double> &values) {
+        const auto middle = values.begin() + ptrdiff_t(values.size() / 2);
+        std::nth_element(values.begin(), middle, values.end());
+        return *middle;
+    };
+    const double centre = median(bends);
+    for (double &bend : bends)
+        bend = std::abs(bend - centre);
+    return 1.4826 * median(bends) / std::sqrt(6.0);
 }
 
 // The level where the response was at the last line before the step: a straight line through
@@ -249,6 +257,8 @@ QString stepLine(const StepMetrics &step)
         line += QStringLiteral(" ramp=%1").arg(QString::number(step.ramp, 'f', 3));
     if (step.cut != Cut::None)
         line += QStringLiteral(" cut=") + cutName(step.cut);
+    if (!step.params.isEmpty())
+        line += QStringLiteral(" params=") + step.params;
     return line;
 }
 
@@ -335,6 +345,26 @@ std::optional<StepMetrics> StepTracker::startStep()
     preIndex = stepIndex - std::min(stepIndex, kPreLines);
     while (preIndex < stepIndex && points[preIndex].time < (previousRest + moveStart) / 2)
         ++preIndex;
+    // Of those, lines still on their way to where the response rests at the step (a new gain's
+    // transient, say) tell neither that level nor its noise: they start after the last of them,
+    // as far from the level of the last lines as noise or the sensor's resolution could not put
+    // them, nor a negligible share of the step.
+    const Point *const first = points.data() + preIndex, *const last = points.data() + stepIndex;
+    if (last - first >= 8) {
+        std::vector<double> recent;
+        for (const Point *point = last - 8; point < last; ++point)
+            recent.push_back(point->value);
+        std::nth_element(recent.begin(), recent.begin() + 4, recent.end());
+        const double rest = recent[4];
+        const double tolerance = std::max({5 * noise(first, last), resolution(first, last),
+                                           2e-3 * std::abs(step.to - step.from)});
+        for (size_t i = stepIndex; i > preIndex; --i) {
+            if (std::abs(points[i - 1].value - rest) > tolerance) {
+                preIndex = i;
+                break;
+            }
+        }
+    }
     nextCheck = kMinLines;
     settledSince = settledFinal = StepMetrics::kNone;
     return std::nullopt;
