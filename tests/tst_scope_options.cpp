@@ -13,6 +13,9 @@ class ScopeOptionsTest : public QObject
 private slots:
     void readsItsCommandLine_data();
     void readsItsCommandLine();
+
+private:
+    QTemporaryDir folder;
 };
 
 void ScopeOptionsTest::readsItsCommandLine_data()
@@ -34,6 +37,30 @@ void ScopeOptionsTest::readsItsCommandLine_data()
     QTest::newRow("a range beyond the boxes") << QStringList {"--y-range=1e300:2e300", "-"} << "";
     QTest::newRow("no window") << QStringList {"--window=0", "-"} << "";
     QTest::newRow("fractional baud") << QStringList {"--baud=9600.5", "-"} << "";
+
+    // The parameters' names: Settings.ini's Name keys by their channel's identifier, then
+    // --names, each made one label of a step line.
+    const QString ini = folder.filePath(QStringLiteral("Settings.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\xEF\xBB\xBF; pidtune\n[1_Data]\nType_Flag=1\nName=\xE6\xAF\x94\xE4\xBE\x8B Kp\n"
+               "[2_Data]\nName=\"Ki\"\r\nType_Flag = 2\r\n[3_Data]\nName=no identifier\n"
+               "[7_Data]\nType_Flag=9\nName=not a channel\n");
+    file.close();
+    const QString utf16 = folder.filePath(QStringLiteral("utf16.ini"));
+    file.setFileName(utf16);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray("\xFF\xFE[\0", 4)) == 4);
+    file.close();
+    QTest::newRow("names") << QStringList {"--names", "1=Kp,3=K d:x", "-"}
+                           << "- 115200 0.001 10 auto 1=Kp 3=K_d_x";
+    QTest::newRow("settings' names, then --names")
+        << QStringList {"--settings", ini, "--names=2=I", "-"}
+        << QString::fromUtf8("- 115200 0.001 10 auto 1=\xE6\xAF\x94\xE4\xBE\x8B_Kp 2=I");
+    QTest::newRow("a name without its identifier") << QStringList {"--names=Kp", "-"} << "";
+    QTest::newRow("identifier 256") << QStringList {"--names=256=x", "-"} << "";
+    QTest::newRow("no name") << QStringList {"--names=1= ", "-"} << "";
+    QTest::newRow("no settings file") << QStringList {"--settings", ini + "x", "-"} << "";
+    QTest::newRow("settings in UTF-16") << QStringList {"--settings", utf16, "-"} << "";
 }
 
 void ScopeOptionsTest::readsItsCommandLine()
@@ -51,15 +78,20 @@ void ScopeOptionsTest::readsItsCommandLine()
     QCOMPARE(status, options.isEmpty() ? std::optional<int>(2) : std::nullopt);
     if (status)
         return;
-    QCOMPARE(
-        QStringLiteral("%1%2 %3 %4 %5 %6")
-            .arg(read.source.isEmpty() ? read.relayPort : read.source, read.isCsv() ? " csv" : "")
-            .arg(read.baudRate)
-            .arg(read.telemetry.secondsPerUnit)
-            .arg(read.windowSeconds)
-            .arg(read.fixedRange ? QStringLiteral("%1:%2").arg(read.rangeLow).arg(read.rangeHigh)
-                                 : "auto"),
-        options);
+    QStringList names;
+    for (auto name = read.parameterNames.cbegin(); name != read.parameterNames.cend(); ++name)
+        names << QStringLiteral(" %1=%2").arg(name.key()).arg(name.value());
+    QCOMPARE(QStringLiteral("%1%2 %3 %4 %5 %6")
+                     .arg(read.source.isEmpty() ? read.relayPort : read.source,
+                          read.isCsv() ? " csv" : "")
+                     .arg(read.baudRate)
+                     .arg(read.telemetry.secondsPerUnit)
+                     .arg(read.windowSeconds)
+                     .arg(read.fixedRange
+                              ? QStringLiteral("%1:%2").arg(read.rangeLow).arg(read.rangeHigh)
+                              : "auto")
+                 + names.join(QString()),
+             options);
 }
 
 QTEST_MAIN(ScopeOptionsTest)

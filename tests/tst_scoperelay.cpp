@@ -87,7 +87,7 @@ void ScopeRelayTest::relays()
         QSKIP(qPrintable(device.reason()));
     QProcess scope;
     scope.start(QStringLiteral(PIDTUNE_SCOPE),
-                {"--relay", device.slavePath(), "--baud", "57600", "--time", "t"});
+                {"--relay", device.slavePath(), "--baud", "57600", "--time", "t", "--names=7=Kp"});
     const QString path = nextLine(scope).remove(QStringLiteral("pty: "));
     LineSettings settings;
     QVERIFY(device.lineSettings(&settings) && settings.outputBaud == 57600);
@@ -118,7 +118,8 @@ void ScopeRelayTest::relays()
         QTRY_COMPARE(device.received(), expected);
     }
 
-    // The device's telemetry is plotted and its step measured: Kp 5 on a tau of 0.5 s.
+    // The device's telemetry is plotted and its step measured: Kp 5 on a tau of 0.5 s. Its line
+    // gives the parameters the relay saw go to the device last, by identifier, Kp by name.
     const double tau = 0.5 / 6;
     for (int ms = 0; ms <= 3000; ms += 20) {
         const double y = ms < 1000 ? 0 : 50.0 * 5 / 6 * (1 - std::exp((1000 - ms) / 1000.0 / tau));
@@ -131,8 +132,10 @@ void ScopeRelayTest::relays()
     QTRY_COMPARE(device.pendingToSend(), qint64(0));
     const QString line = nextLine(scope);
     const QRegularExpressionMatch step
-        = QRegularExpression(QStringLiteral("^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 "
-                                            "settling=\\S+ sse=(\\S+) band=\\S+$"))
+        = QRegularExpression(
+              QStringLiteral("^step t=1\\.000 sp=0->50 rise=(\\S+) overshoot=0\\.0 settling=\\S+ "
+                             "sse=(\\S+) band=\\S+ "
+                             "params=0:1\\.5,Kp:-1\\.5,44:1\\.5,100:-1\\.5,200:1\\.5,255:-1\\.5$"))
               .match(line);
     QVERIFY2(step.hasMatch(), qPrintable(line));
     QVERIFY(std::abs(step.captured(1).toDouble() / (tau * std::log(9.0)) - 1) < 0.02);

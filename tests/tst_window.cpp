@@ -191,7 +191,9 @@ void WindowTest::theButtonAndStatusBarFollowTheConnection()
 void WindowTest::settingsFile_data()
 {
     QTest::addColumn<Settings>("settings");
-    const QByteArray two = "[1_Data]\nType_Flag=1\nMin=-1\nMax=0.2\n[2_Data]\nType_Flag=7\n";
+    // Name is the scope's key: the window leaves it, as every key it does not know.
+    const QByteArray two = "[1_Data]\nType_Flag=1\nName=Kp\nMin=-1\nMax=0.2\n[2_Data]\nName="
+                           "\xE7\xA7\xAF\xE5\x88\x86 Ki\nType_Flag=7\n";
     const QByteArray utf16
         = QByteArray::fromRawData(reinterpret_cast<const char *>(u"[1_Data]\nMin=1\n"), 30);
     const QString notText = QStringLiteral("Settings.ini 不是 UTF-8 或 ANSI 文本，未读取");

@@ -80,6 +80,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("pidtune-scope"));
 
     Telemetry telemetry(options.telemetry);
+    telemetry.parameters().setNames(options.parameterNames);
     const QString name = options.relayPort.isEmpty() ? options.source : options.relayPort;
     QString error;
     QByteArray timeColumn;
@@ -104,6 +105,9 @@ int main(int argc, char *argv[])
     if (options.fixedRange)
         window.setFixedRange(options.rangeLow, options.rangeHigh);
     QObject::connect(source.get(), &Source::received, &telemetry, &Telemetry::feed);
+    QObject::connect(source.get(), &Source::parameterSent, &telemetry, &Telemetry::parameterSent);
+    QObject::connect(source.get(), &Source::parameterRecorded, &telemetry,
+                     &Telemetry::parameterRecorded);
     QObject::connect(&telemetry, &Telemetry::stepMeasured, &window, [&](const StepMetrics &step) {
         print(stepLine(step));
         window.showStep(step);

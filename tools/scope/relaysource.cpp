@@ -27,6 +27,7 @@ RelaySource::RelaySource(std::unique_ptr<QSerialPort> device,
                          std::unique_ptr<pidtune::PtyPort> forPidtune, const QString &path)
     : port(std::move(device)), pty(std::move(forPidtune)), ptyPath(path)
 {
+    pidtune_frame_decoder_init(&decoder);
     connect(port.get(), &QSerialPort::readyRead, this, &RelaySource::readDevice);
     connect(port.get(), &QSerialPort::errorOccurred, this, &RelaySource::handleDeviceError);
     connect(port.get(), &QSerialPort::bytesWritten, this, &RelaySource::resumeRelay);
@@ -129,6 +130,12 @@ void RelaySource::relayToDevice(const QByteArray &bytes)
     // sees a device that does not take its frames, which is what it is.
     if (port->isOpen() && port->bytesToWrite() > 0)
         pty->setReading(false);
+    // Told once the frame is on its way, not before: the chart places it when it left.
+    for (const char byte : bytes) {
+        pidtune_frame frame;
+        if (pidtune_frame_decoder_feed(&decoder, static_cast<std::uint8_t>(byte), &frame))
+            emit parameterSent(frame.identifier, frame.value);
+    }
 }
 
 void RelaySource::resumeRelay()

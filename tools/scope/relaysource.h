@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "pidtune_frame.h"
 #include "source.h"
 
 #include <QSerialPort>
@@ -16,7 +17,8 @@ namespace pidtune::scope {
 // byte pidtune writes goes to the device, and the device's bytes come here and go on to pidtune.
 // As on a serial line, what pidtune does not read in time waits, up to kHeldForPidtune, and the
 // lines that no longer fit are dropped, whole and counted; a port pidtune flushes drops what it
-// had written and the device had not taken yet. Only where the system has pseudo-terminals.
+// had written and the device had not taken yet. pidtune's bytes are read as frames on their way,
+// for the chart's markers. Only where the system has pseudo-terminals.
 class RelaySource : public Source
 {
     Q_OBJECT
@@ -48,6 +50,7 @@ private:
     bool dropping = false; // pidtune fell too far behind: lines are dropped
     bool lineStart = false; // the last byte dropped ended a line
     quint64 dropped = 0; // bytes, since dropping last began
+    pidtune_frame_decoder decoder;
 };
 
 } // namespace pidtune::scope

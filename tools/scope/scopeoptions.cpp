@@ -3,11 +3,13 @@
 
 #include "cli/commandline.h"
 #include "cli/qtoptions.h"
+#include "parameterlog.h"
 #include "pidtune_config.h"
 #include "telemetryline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cmath>
 #include <cstdio>
@@ -64,6 +66,14 @@ struct Options
                              "The closed loop's time constant the suggestions aim for (default: "
                              "the larger of the model's dead time and half its time constant).",
                              "seconds"};
+    QCommandLineOption names {"names",
+                              "Names of the parameters, by identifier, for the chart's markers "
+                              "and the step lines: 1=Kp,2=Ki,3=Kd. Before those of --settings.",
+                              "id=name,..."};
+    QCommandLineOption settings {"settings",
+                                 "pidtune's Settings.ini, whose channels may name their "
+                                 "parameter with a Name key beside Type_Flag.",
+                                 "file"};
 };
 
 void describe(QCommandLineParser &parser, const Options &options, bool withQtOptions)
@@ -74,7 +84,7 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
         "Each step of the set-point is measured on the response and printed on standard output:\n"
         "  step t=<s> sp=<from>-><to> rise=<s, 10-90 %> overshoot=<%> settling=<s> "
         "sse=<set-point - final> band=<+-, 2 % or what the sensor resolves> [ramp=<s>] "
-        "[cut=<why>]\n"
+        "[cut=<why>] [params=<name>:<value>,...]\n"
         "and modelled from the control series u to the response y, with gains suggested:\n"
         "  model t=<s> K=<gain> tau=<s> theta=<s, dead time> fit=<%>\n"
         "  suggest Kp=... Ki=... Kd=... filter=<s> tauc=<s> rule=simc-pi rise=... (predicted)\n"
@@ -87,7 +97,7 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
     parser.addOptions({options.baud, options.relay, options.time, options.timeUnit, options.window,
                        options.range, options.setpoint, options.response, options.exitAtEnd,
                        options.control, options.openLoop, options.pidForm, options.pidPeriod,
-                       options.tauc});
+                       options.tauc, options.names, options.settings});
     cli::addQtOptions(parser, withQtOptions);
     parser.addPositionalArgument(
         QStringLiteral("source"),
@@ -175,10 +185,80 @@ QString check(const QCommandLineParser &parser, const Options &names, ScopeOptio
         && !readPositive(parser.value(names.tauc), &options->telemetry.tuning.tauc))
         return QStringLiteral("invalid --tauc '%1': seconds, more than 0")
             .arg(parser.value(names.tauc));
+    QString error;
+    if (parser.isSet(names.settings)
+        && !readSettingsNames(parser.value(names.settings), &options->parameterNames, &error))
+        return QStringLiteral("cannot read --settings %1: %2")
+            .arg(parser.value(names.settings), error);
+    const QString named = parser.value(names.names);
+    for (const QString &entry : named.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool isNumber = false;
+        const int equals = entry.indexOf(QLatin1Char('='));
+        const int id = entry.left(equals).trimmed().toInt(&isNumber);
+        const QString name = labelName(entry.mid(equals + 1));
+        if (equals < 0 || !isNumber || id < 0 || id > 255 || name.isEmpty())
+            return QStringLiteral("invalid --names entry '%1': ID=NAME, the ID 0-255").arg(entry);
+        options->parameterNames[id] = name;
+    }
     return {};
 }
 
 } // namespace
+
+bool readSettingsNames(const QString &path, QMap<int, QString> *names, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    QByteArray text = file.readAll();
+    if (text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF") || text.contains('\0')) {
+        *error = QStringLiteral("not UTF-8 text");
+        return false;
+    }
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    // Sections 1_Data to 6_Data, "key=value" lines, comments after ';' or '#'. A value may be
+    // quoted.
+    int channel = 0;
+    QMap<int, int> identifiers;
+    QMap<int, QString> channelNames;
+    for (const QByteArray &raw : text.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            const QString section = line.mid(1, line.indexOf(QLatin1Char(']')) - 1).trimmed();
+            bool isNumber = false;
+            channel = section.endsWith(QLatin1String("_Data")) ? section.chopped(5).toInt(&isNumber)
+                                                               : 0;
+            if (!isNumber || channel < 1 || channel > 6)
+                channel = 0;
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (channel == 0 || equals < 0 || line.startsWith(QLatin1Char(';'))
+            || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QString key = line.left(equals).trimmed();
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"'))
+            && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        bool isNumber = false;
+        if (key == QLatin1String("Type_Flag")) {
+            const int id = value.toInt(&isNumber);
+            if (isNumber && id >= 0 && id <= 255)
+                identifiers[channel] = id;
+        } else if (key == QLatin1String("Name") && !labelName(value).isEmpty()) {
+            channelNames[channel] = labelName(value);
+        }
+    }
+    for (auto named = channelNames.cbegin(); named != channelNames.cend(); ++named) {
+        if (identifiers.contains(named.key()))
+            (*names)[identifiers[named.key()]] = named.value();
+    }
+    return true;
+}
 
 std::optional<int> readCommandLine(int argc, char *argv[], ScopeOptions *options)
 {

@@ -3,6 +3,7 @@
 
 #include "telemetry.h"
 
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -20,9 +21,15 @@ struct ScopeOptions
     double rangeLow = 0;
     double rangeHigh = 0;
     bool exitAtEnd = false;
+    QMap<int, QString> parameterNames; // by identifier, from --settings and --names
 
     bool isCsv() const { return source.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive); }
 };
+
+// The parameters' names a Settings.ini for pidtune gives: each channel's Type_Flag (its
+// identifier) and its Name, a key the scope reads and pidtune ignores. False with the reason when
+// the file cannot be read as text.
+bool readSettingsNames(const QString &path, QMap<int, QString> *names, QString *error);
 
 // Reads pidtune-scope's command line before the QApplication exists, so that answering it
 // needs no display. Prints the help, the version or why the arguments were refused, and returns

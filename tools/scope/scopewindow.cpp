@@ -193,6 +193,12 @@ void ScopeWindow::showStep(const pidtune::scope::StepMetrics &step)
                                                   : QString();
     if (!why.isEmpty())
         text += tr("\n未稳定即中断：%1").arg(why);
+    if (!step.params.isEmpty()) {
+        QString params = step.params;
+        text += tr("\n参数：%1")
+                    .arg(params.replace(QLatin1Char(':'), QStringLiteral(" = "))
+                             .replace(QLatin1Char(','), QStringLiteral("，")));
+    }
     stepText->setText(text);
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "parameterlog.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -26,6 +28,10 @@ public:
 
 signals:
     void received(const QByteArray &bytes);
+    // A parameter frame went to the device just now (the relay).
+    void parameterSent(int id, float value);
+    // A parameter change that a recording holds, in its place among the lines (a CSV replayed).
+    void parameterRecorded(const pidtune::scope::ParameterChange &change);
     // Nothing more will come; the reason is for the operator.
     void ended(const QString &reason);
     // Bytes were dropped on their way (the relay's), or will be; said for the operator.

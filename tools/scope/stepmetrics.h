@@ -35,11 +35,13 @@ struct StepMetrics
     double error = kNone; // steady-state error: set-point minus final value
     double band = kNone; // the band's half-width, in the response's units
     Cut cut = Cut::None;
+    QString params; // the parameters in force at the step, "Kp:5,Ki:20"; empty if none known
 };
 
 // The line printed for a step, for scripts: key=value pairs, new keys only ever added at the end.
 // "step t=12.340 sp=0->50 rise=0.1831 overshoot=0.0 settling=0.3262 sse=8.333 band=0.1667"
-// followed by " ramp=0.98" for a ramp and " cut=next-step" for a step cut short.
+// followed by " ramp=0.98" for a ramp, " cut=next-step" for a step cut short, and
+// " params=Kp:5,Ki:20" where parameters are known.
 QString stepLine(const StepMetrics &step);
 // The word a cut step's line gives for why ("next-step", "time-back", ...).
 QString cutName(Cut cut);

@@ -94,6 +94,33 @@ void Telemetry::feed(const QByteArray &bytes)
         appended = false;
         emit arrived();
     }
+    announceParameters();
+}
+
+double Telemetry::now() const
+{
+    return settings.timeField.isEmpty() ? double(clock.nsecsElapsed()) / 1e9
+                                        : std::numeric_limits<double>::quiet_NaN();
+}
+
+void Telemetry::parameterSent(int id, float value)
+{
+    params.sent(now(), id, value);
+    announceParameters();
+}
+
+void Telemetry::parameterRecorded(const ParameterChange &change)
+{
+    params.recorded(change);
+    announceParameters();
+}
+
+void Telemetry::announceParameters()
+{
+    if (params.revision() == paramsShown)
+        return;
+    paramsShown = params.revision();
+    emit parametersChanged();
 }
 
 void Telemetry::finish(Cut why)
@@ -125,6 +152,8 @@ void Telemetry::addLine(const char *begin, const char *end)
     if (begin == end)
         return;
     ++received;
+    if (params.readReport(begin, end, now()))
+        return;
     // A value's name: its label, or for a bare number its place among the line's bare numbers,
     // so that --time 1 or --setpoint 2 can name one.
     char number[16];
@@ -188,12 +217,14 @@ void Telemetry::addLine(const char *begin, const char *end)
         steps.reset();
         loop.reset();
         samples.clear();
+        params.clear(); // and its parameters are its defaults again
         if (wrapped > 0) { // and its counter starts from nothing
             wrapped = 0;
             time = lastTime * settings.secondsPerUnit;
         }
     }
     lastLineTime = time;
+    params.lineAt(time);
     if (values > 0) {
         samples.append(time, line.data());
         appended = true;
@@ -226,10 +257,12 @@ void Telemetry::report(const std::optional<StepMetrics> &step)
 {
     if (!step)
         return;
-    emit stepMeasured(*step);
-    if (const std::optional<Prediction> predicted = loop.check(*step))
-        emit stepPredicted(*step, *predicted, loop.chosenRule());
-    emit stepModelled(loop.stepEnded(*step));
+    StepMetrics measured = *step;
+    measured.params = params.inForce(measured.time);
+    emit stepMeasured(measured);
+    if (const std::optional<Prediction> predicted = loop.check(measured))
+        emit stepPredicted(measured, *predicted, loop.chosenRule());
+    emit stepModelled(loop.stepEnded(measured));
 }
 
 } // namespace pidtune::scope

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "looptuner.h"
+#include "parameterlog.h"
 #include "samplebuffer.h"
 #include "stepmetrics.h"
 
@@ -25,7 +26,10 @@ struct TelemetrySettings
 
 // Turns the bytes of a source into plotted lines: splits them at CR, LF or CRLF, reads each
 // line's values into the series' rings, counts what it has to skip, measures the set-point's
-// steps on the response, models the loop from each step, and finds a relay's limit cycle.
+// steps on the response, models the loop from each step, and finds a relay's limit cycle. It
+// keeps the parameters written to the device and the device's reports of them (lines
+// "param id=..." and "reject id=...", which are not plotted), and gives each step the parameters
+// in force at its start.
 class Telemetry : public QObject
 {
     Q_OBJECT
@@ -39,7 +43,13 @@ public:
     // step under way, cut for that reason.
     void finish(Cut why = Cut::SourceEnded);
 
+    // A parameter frame went to the device just now, and one that a recording holds.
+    void parameterSent(int id, float value);
+    void parameterRecorded(const ParameterChange &change);
+
     const SampleBuffer &buffer() const { return samples; }
+    const ParameterLog &parameters() const { return params; }
+    ParameterLog &parameters() { return params; }
     // Lines received, and of those skipped: longer than kMaxLineLength, nothing to plot, or
     // without the time field when there is one.
     quint64 lines() const { return received; }
@@ -58,15 +68,23 @@ signals:
                        const pidtune::scope::Prediction &prediction, const QString &rule);
     void stepModelled(const pidtune::scope::StepModel &model);
     void relayMeasured(const pidtune::scope::RelayTuning &relay);
+    // A parameter change was added or answered.
+    void parametersChanged();
 
 private:
     void addLine(const char *begin, const char *end);
     int series(const char *name, int size);
     void report(const std::optional<StepMetrics> &step);
     double unwrap(double time);
+    // What a parameter frame or report that came now is timed by: the clock for arrival-timed
+    // lines, else NaN, for the next line to place it.
+    double now() const;
+    void announceParameters();
 
     TelemetrySettings settings;
     SampleBuffer samples;
+    ParameterLog params;
+    quint64 paramsShown = 0; // its revision when parametersChanged() was last emitted
     StepTracker steps;
     LoopTuner loop;
     QElapsedTimer clock;
