@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "emulator.h"
 #include "pseudoterminal.h"
+#include "source.h"
 #include "telemetry.h"
 #include "testwindow.h"
 
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -97,8 +99,8 @@ private slots:
     void floodWhileTheLogStalls_data() { addBoards(); }
     void floodWhileTheLogStalls();
     void burstOnALineWithoutFlowControl();
-    void scopeMeasuresTheLoopsStep_data() { addBoards(); }
-    void scopeMeasuresTheLoopsStep();
+    void scopeMarksTheGainsOfEachStep_data() { addBoards(); }
+    void scopeMarksTheGainsOfEachStep();
     void scopeTunesTheLoop();
 };
 
@@ -273,42 +275,87 @@ void FirmwareTest::burstOnALineWithoutFlowControl()
     QVERIFY(!report.isEmpty());
 }
 
-void FirmwareTest::scopeMeasuresTheLoopsStep()
+// The window's releases go through the scope's relay to the board, whose log is the scope's
+// telemetry, timed by the board's own clock: each step line carries the gains in force, and the
+// loop answers each as P alone on the plant's tau of 0.5 s does, first order with tau/(1 + Kp)
+// and a final value of Kp/(1 + Kp) of the set-point.
+void FirmwareTest::scopeMarksTheGainsOfEachStep()
 {
+    using namespace pidtune::scope;
     QFETCH(QString, name);
     START_BOARD(board(name), emulator, window);
+    QString error;
+    const std::unique_ptr<Source> relay = openRelay(emulator.ptyPath(), 115200, &error);
+    QVERIFY2(relay, qPrintable(error));
+    Telemetry scope({"t", 1e-3, "sp", "y"});
+    scope.parameters().setNames({{1, "Kp"}, {5, "sp"}});
+    connect(relay.get(), &Source::parameterSent, &scope, &Telemetry::parameterSent);
+    std::vector<StepMetrics> steps;
+    connect(&scope, &Telemetry::stepMeasured, [&](const StepMetrics &step) {
+        steps.push_back(step);
+        qInfo("%s: %s", qPrintable(name), qPrintable(stepLine(step)));
+    });
     setUpChannel(window, 1, QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("10"));
     setUpChannel(window, 5, QStringLiteral("5"), QStringLiteral("-100"), QStringLiteral("100"));
-    openPort(window, emulator.ptyPath());
+    openPort(window, relay->relayPath());
+    // The log goes to the scope line by line until the condition holds; the time of the last
+    // stream line fed, in ms, and of the one after each report.
+    double t = -1;
+    std::vector<double> afterReports;
+    bool reported = false;
+    const auto feedUntil = [&](const std::function<bool(const QByteArray &)> &done) {
+        for (int lines = 0; lines < 2000; ++lines) {
+            const QByteArray line = emulator.nextLine(kLineTimeoutMs);
+            scope.feed(line);
+            if (line.startsWith("t=")) {
+                t = line.mid(2, line.indexOf(' ') - 2).toDouble();
+                if (std::exchange(reported, false))
+                    afterReports.push_back(t);
+            }
+            reported = reported || line.startsWith("param ");
+            if (line.isEmpty() || done(line))
+                return !line.isEmpty();
+        }
+        return false;
+    };
     const auto release = [&](int n, int value) {
         channel(window, n).slider->setValue(value * 100000);
         pressAndRelease(channel(window, n).slider);
+        const QByteArray report
+            = "param id=" + QByteArray::number(n) + " value=" + QByteArray::number(value);
+        return feedUntil([&](const QByteArray &line) { return line.startsWith(report + ' '); });
     };
-    release(1, 5);
-    QCOMPARE(emulator.nextReport(kLineTimeoutMs), "param id=1 value=5 bits=40a00000 skipped=0\r\n");
-
-    // Kp 5 alone on the plant's tau of 0.5 s: a first-order loop with tau 0.5/6 and a final
-    // value of 5/6 of the set-point. The log goes to the scope's measure as it would through a
-    // pipe, timed by the board's own clock.
-    pidtune::scope::Telemetry scope({"t", 1e-3, "sp", "y"});
-    std::optional<pidtune::scope::StepMetrics> step;
-    connect(&scope, &pidtune::scope::Telemetry::stepMeasured,
-            [&](const pidtune::scope::StepMetrics &measured) { step = measured; });
-    // A stream line before the step, the set-point's value it steps from.
-    QByteArray line;
-    do
-        scope.feed(line = emulator.nextLine(kLineTimeoutMs));
-    while (!line.isEmpty() && !line.startsWith("t="));
-    release(5, 50);
-    for (int lines = 0; !step && lines < 200; ++lines)
-        scope.feed(emulator.nextLine(kLineTimeoutMs));
-    QVERIFY(step);
-    qInfo("%s: %s", qPrintable(name), qPrintable(pidtune::scope::stepLine(*step)));
-    QCOMPARE(step->to, 50.0);
-    QVERIFY2(std::abs(step->rise / (std::log(9.0) * 0.5 / 6) - 1) < 0.05,
-             qPrintable(QString::number(step->rise)));
-    QVERIFY2(std::abs(step->error / (50.0 / 6) - 1) < 0.05,
-             qPrintable(QString::number(step->error)));
+    for (const int kp : {2, 8}) {
+        // The gain, confirmed by the board; half a second of its clock to settle under it; then
+        // the set-point's step, and its line.
+        QVERIFY(release(1, kp));
+        const double confirmed = t;
+        QVERIFY(feedUntil([&](const QByteArray &) { return t >= confirmed + 500; }));
+        // Steps the output's limit of 200 does not cut: Kp times the step's error within it.
+        const int sp = kp == 2 ? 50 : 25;
+        QVERIFY(release(5, sp));
+        const size_t before = steps.size();
+        QVERIFY(feedUntil([&](const QByteArray &) { return steps.size() > before; }));
+        const StepMetrics &step = steps.back();
+        QCOMPARE(step.params, QStringLiteral("Kp:%1,sp:%2").arg(kp).arg(sp));
+        const double tau = 0.5 / (1 + kp);
+        QVERIFY2(std::abs(step.rise / (std::log(9.0) * tau) - 1) < 0.05,
+                 qPrintable(stepLine(step)));
+        QVERIFY2(std::abs(step.error / (sp / (1.0 + kp)) - 1) < 0.05,
+                 qPrintable(stepLine(step)));
+    }
+    // Each frame confirmed, and marked at the first stream line to arrive after it left: early by
+    // the lines on their way to the scope then, so at or before the line after the board's report.
+    const ParameterLog &log = scope.parameters();
+    QCOMPARE(log.changes().size(), size_t(4));
+    QStringList offsets;
+    for (size_t i = 0; i < 4; ++i) {
+        const ParameterChange &change = log.changes()[i];
+        QCOMPARE(answerText(change), QStringLiteral("applied"));
+        offsets << QString::number(change.time * 1000 - afterReports.at(i));
+    }
+    qInfo("%s: markers against the line after each report, ms: %s", qPrintable(name),
+          qPrintable(offsets.join(QStringLiteral(", "))));
 }
 
 // From a blind start to a tuning, as docs/tuning.md walks through it: the scope models the plant
