@@ -106,6 +106,8 @@ int main(int argc, char *argv[])
         window.setFixedRange(options.rangeLow, options.rangeHigh);
     QObject::connect(source.get(), &Source::received, &telemetry, &Telemetry::feed);
     QObject::connect(source.get(), &Source::parameterSent, &telemetry, &Telemetry::parameterSent);
+    QObject::connect(source.get(), &Source::parametersUnsent, &telemetry,
+                     &Telemetry::parametersUnsent);
     QObject::connect(source.get(), &Source::parameterRecorded, &telemetry,
                      &Telemetry::parameterRecorded);
     QObject::connect(&telemetry, &Telemetry::stepMeasured, &window, [&](const StepMetrics &step) {

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -129,6 +130,26 @@ void ParameterLog::sent(double time, int id, float value)
     change.id = id;
     change.value = value;
     add(change);
+}
+
+void ParameterLog::unsent(int count)
+{
+    for (size_t i = list.size(); i > 0 && count > 0; --i) {
+        ParameterChange &change = list[i - 1];
+        if (!change.sent || change.answer != Answer::None)
+            continue;
+        list.erase(list.begin() + ptrdiff_t(i - 1));
+        --count;
+        // Indices past the one taken out move down by one.
+        if (unplaced > i - 1)
+            --unplaced;
+        open = std::min(open, list.size());
+        answersUnplaced.erase(std::remove(answersUnplaced.begin(), answersUnplaced.end(), i - 1),
+                              answersUnplaced.end());
+        for (size_t &waiting : answersUnplaced)
+            waiting -= waiting > i - 1 ? 1 : 0;
+    }
+    ++edits;
 }
 
 void ParameterLog::recorded(const ParameterChange &change)

@@ -77,6 +77,8 @@ public:
     // "reject id=N value=V ... reason=R" (without its line end) as an answer; false, and nothing
     // done, for any other line. Its time as for sent().
     bool readReport(const char *begin, const char *end, double time);
+    // The last `count` frames sent never left: they are forgotten.
+    void unsent(int count);
     // A change as a saved recording holds it.
     void recorded(const ParameterChange &change);
     // A line at this time: places the changes waiting for one and gives up on overdue answers.

@@ -4,6 +4,8 @@
 #include "serial/ptyport.h"
 #include "serial/seriallink.h"
 
+#include <algorithm>
+
 namespace pidtune::scope {
 
 std::unique_ptr<RelaySource> RelaySource::open(const QString &devicePort, qint32 baudRate,
@@ -99,13 +101,22 @@ void RelaySource::flushedByPidtune(bool output, bool input)
     // Output: what pidtune wrote and the device has not taken yet never goes, as a flushed port
     // never sends it, here, in the device's driver, and what the pseudo-terminal still held for
     // this side; pidtune's next bytes are read again.
+    // Frames told as sent that had not left the port are taken back.
+    const qint64 left = handed - port->bytesToWrite();
+    const int frames
+        = int(frameEnds.end() - std::upper_bound(frameEnds.begin(), frameEnds.end(), left));
+    frameEnds.clear();
     const qint64 unsent = port->bytesToWrite() + pty->discardUnread();
     port->clear(QSerialPort::Output);
     pty->setReading(true);
+    if (frames > 0)
+        emit parametersUnsent(frames);
     if (unsent > 0)
         emit lost(QStringLiteral("pidtune flushed its port: %1 bytes it had written, which the "
-                                 "device had not taken yet, were dropped")
-                      .arg(unsent));
+                                 "device had not taken yet, were dropped (%2 parameter frames "
+                                 "among them were taken off the chart)")
+                      .arg(unsent)
+                      .arg(frames));
 }
 
 void RelaySource::handleDeviceError(QSerialPort::SerialPortError error)
@@ -131,10 +142,16 @@ void RelaySource::relayToDevice(const QByteArray &bytes)
     if (port->isOpen() && port->bytesToWrite() > 0)
         pty->setReading(false);
     // Told once the frame is on its way, not before: the chart places it when it left.
+    const qint64 sent = handed + bytes.size() - port->bytesToWrite();
+    frameEnds.erase(frameEnds.begin(), std::upper_bound(frameEnds.begin(), frameEnds.end(), sent));
     for (const char byte : bytes) {
+        ++handed;
         pidtune_frame frame;
-        if (pidtune_frame_decoder_feed(&decoder, static_cast<std::uint8_t>(byte), &frame))
+        if (pidtune_frame_decoder_feed(&decoder, static_cast<std::uint8_t>(byte), &frame)) {
+            if (handed > sent)
+                frameEnds.push_back(handed);
             emit parameterSent(frame.identifier, frame.value);
+        }
     }
 }
 

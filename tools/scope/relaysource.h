@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+#include <vector>
+
 namespace pidtune {
 class PtyPort;
 }
@@ -51,6 +53,8 @@ private:
     bool lineStart = false; // the last byte dropped ended a line
     quint64 dropped = 0; // bytes, since dropping last began
     pidtune_frame_decoder decoder;
+    qint64 handed = 0; // bytes of pidtune's handed to the device's port
+    std::vector<qint64> frameEnds; // of the frames told, in those bytes, while still unsent
 };
 
 } // namespace pidtune::scope

@@ -30,6 +30,8 @@ signals:
     void received(const QByteArray &bytes);
     // A parameter frame went to the device just now (the relay).
     void parameterSent(int id, float value);
+    // The last `count` frames told were dropped before they left: pidtune flushed its port.
+    void parametersUnsent(int count);
     // A parameter change that a recording holds, in its place among the lines (a CSV replayed).
     void parameterRecorded(const pidtune::scope::ParameterChange &change);
     // Nothing more will come; the reason is for the operator.

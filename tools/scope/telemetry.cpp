@@ -109,6 +109,12 @@ void Telemetry::parameterSent(int id, float value)
     announceParameters();
 }
 
+void Telemetry::parametersUnsent(int count)
+{
+    params.unsent(count);
+    announceParameters();
+}
+
 void Telemetry::parameterRecorded(const ParameterChange &change)
 {
     params.recorded(change);

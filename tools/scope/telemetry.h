@@ -46,6 +46,8 @@ public:
     // A parameter frame went to the device just now, and one that a recording holds.
     void parameterSent(int id, float value);
     void parameterRecorded(const ParameterChange &change);
+    // The last `count` frames sent never left after all.
+    void parametersUnsent(int count);
 
     const SampleBuffer &buffer() const { return samples; }
     const ParameterLog &parameters() const { return params; }
