@@ -2,12 +2,14 @@
 // pidtune-scope: the scope's lines saved as CSV and replayed at their pace; CSV files as others
 // write them; what is no file to save to or to replay.
 #include "csvsource.h"
+#include "parameterlog.h"
 #include "scopelines.h"
 #include "telemetry.h"
 
 #include <QtTest>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #if defined(Q_OS_UNIX)
@@ -20,10 +22,21 @@ using namespace pidtune::scope;
 
 namespace {
 
-// The lines the file replays to its end, as the scope's window would get them, or why not.
-QString replay(const QString &path)
+QStringList changesOf(const ParameterLog &log)
 {
-    Telemetry replayed({});
+    QStringList changes;
+    for (const ParameterChange &change : log.changes())
+        changes << QStringLiteral("@%1 %2")
+                       .arg(change.time)
+                       .arg(changeText(change, log.name(change.id)));
+    return changes;
+}
+
+// The lines the file replays to its end, as the scope's window would get them, or why not; then
+// its parameter changes "@time text" and its steps' lines.
+QString replay(const QString &path, QStringList *changes = nullptr, QStringList *steps = nullptr)
+{
+    Telemetry replayed({"", 1e-3, "sp", "y"});
     QByteArray timeColumn;
     QString error;
     const std::unique_ptr<CsvSource> source = CsvSource::open(path, &timeColumn, &error);
@@ -31,8 +44,18 @@ QString replay(const QString &path)
         return error;
     replayed.setTimeField(timeColumn, 1);
     QObject::connect(source.get(), &Source::received, &replayed, &Telemetry::feed);
+    QObject::connect(source.get(), &Source::parameterRecorded, &replayed,
+                     &Telemetry::parameterRecorded);
+    QObject::connect(&replayed, &Telemetry::stepMeasured,
+                     [&](const StepMetrics &step) { *steps << stepLine(step); });
     QSignalSpy ended(source.get(), &Source::ended);
-    return ended.wait() ? render(replayed, true) : QStringLiteral("never ended");
+    if (!ended.wait())
+        return QStringLiteral("never ended");
+    if (changes)
+        *changes = changesOf(replayed.parameters());
+    if (steps)
+        replayed.finish();
+    return render(replayed, true);
 }
 
 } // namespace
@@ -43,6 +66,7 @@ class ScopeCsvTest : public QObject
 
 private slots:
     void savesAndReplaysCsv();
+    void keepsParameterChanges();
     void replaysOthersCsv_data();
     void replaysOthersCsv();
     void refusesWhatIsNoFile();
@@ -64,6 +88,51 @@ void ScopeCsvTest::savesAndReplaysCsv()
     QCOMPARE(replay(path), render(recorded, true));
     // At the pace recorded: 20 ms from the first row to the last.
     QVERIFY(replaying.elapsed() >= 15);
+}
+
+// The markers and the steps' parameters come back from the file as they were: a frame applied,
+// one refused, one unanswered, one the device set itself; a name given only to the recording.
+void ScopeCsvTest::keepsParameterChanges()
+{
+    Telemetry recorded({"t", 1e-3, "sp", "y"});
+    recorded.parameters().setNames({{1, "Kp"}});
+    QStringList steps;
+    connect(&recorded, &Telemetry::stepMeasured,
+            [&](const StepMetrics &step) { steps << stepLine(step); });
+    recorded.parameterSent(1, 2); // before any line: placed by the first
+    for (int ms = 0; ms < 300; ++ms) {
+        // A first-order answer, tau 20 ms, to a step of the set-point at 100 ms.
+        const double y = ms < 100 ? 0 : 1 - std::exp((100 - ms) / 20.0);
+        recorded.feed(
+            QStringLiteral("t=%1 sp=%2 y=%3\n").arg(ms).arg(ms < 100 ? 0 : 1).arg(y).toLatin1());
+        if (ms == 5)
+            recorded.feed("param id=1 value=2\n");
+        if (ms == 50) {
+            recorded.parameterSent(2, 0.7f);
+            recorded.feed("reject id=2 value=0.7 reason=range\nparam id=9 value=0.25\n");
+        }
+        if (ms == 150)
+            recorded.parameterSent(1, 8.125f);
+    }
+    recorded.finish();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("scope.csv"));
+    QString error;
+    QVERIFY2(writeCsv(recorded.buffer(), path, &error, &recorded.parameters()), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QCOMPARE(rows.at(0), QByteArray("time,sp,y,pidtune_parameter"));
+    QCOMPARE(rows.at(1),
+             QByteArray(",,,id=1 name=Kp value=2 answer=applied answered=0.006").prepend("0"));
+    QCOMPARE(rows.at(2), QByteArray("0,0,0,"));
+    QStringList changes, replayedSteps;
+    QCOMPARE(replay(path, &changes, &replayedSteps), render(recorded, true));
+    QCOMPARE(changes, changesOf(recorded.parameters()));
+    QCOMPARE(changes.size(), 4);
+    QCOMPARE(replayedSteps, steps);
+    QVERIFY2(steps.size() == 1 && steps[0].endsWith(QLatin1String(" params=Kp:2,9:0.25")),
+             qPrintable(steps.join(QLatin1Char('\n'))));
 }
 
 void ScopeCsvTest::replaysOthersCsv_data()

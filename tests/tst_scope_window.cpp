@@ -18,6 +18,7 @@ class ScopeWindowTest : public QObject
 private slots:
     void windowShowsTheLatest();
     void constantSignal();
+    void marksParameters();
 };
 
 void ScopeWindowTest::windowShowsTheLatest()
@@ -107,6 +108,43 @@ void ScopeWindowTest::constantSignal()
     telemetry.feed("t=0 c=5\nt=10 c=5\n");
     auto *plot = window.findChild<PlotWidget *>();
     QTRY_COMPARE(qMakePair(plot->yLow(), plot->yHigh()), qMakePair(4.0, 6.0));
+}
+
+// Each frame a line across the chart at the time it went out, labelled with its parameter and
+// value, and the device's answer to it; one the device refused stands out from those it applied.
+void ScopeWindowTest::marksParameters()
+{
+    Telemetry telemetry({"t", 1e-3, "sp", "y"});
+    telemetry.parameters().setNames({{1, "Kp"}});
+    ScopeWindow window(telemetry, QStringLiteral("test"));
+    window.setWindowSeconds(1);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *plot = window.findChild<PlotWidget *>();
+    for (int ms = 0; ms < 1000; ms += 10) {
+        if (ms == 200)
+            telemetry.parameterSent(1, 5);
+        if (ms == 600) {
+            telemetry.parameterSent(1, -150);
+            telemetry.parameterSent(3, 0.5);
+        }
+        telemetry.feed(QStringLiteral("t=%1 y=%2\n").arg(ms).arg(ms % 7).toLatin1());
+        if (ms == 300)
+            telemetry.feed("param id=1 value=5\n");
+    }
+    telemetry.feed("reject id=1 value=-150 reason=range\n");
+    QTRY_COMPARE(plot->markers().size(), size_t(3));
+    QTRY_VERIFY(plot->xOfTime(0.6) >= 0);
+    const std::vector<PlotWidget::Marker> &markers = plot->markers();
+    QCOMPARE(markers[0].label, QStringLiteral("Kp = 5 ✓"));
+    QCOMPARE(markers[1].label, QStringLiteral("Kp = -150 被拒绝：range"));
+    QCOMPARE(markers[2].label, QStringLiteral("3 = 0.5"));
+    QCOMPARE(qMakePair(markers[0].time, markers[1].time), qMakePair(0.2, 0.6));
+    QVERIFY(markers[0].colour != markers[1].colour && markers[1].colour != markers[2].colour);
+    // Drawn where the time axis puts 0.2 s, below the labels.
+    const QImage drawn = plot->grab().toImage();
+    const QRect area = plot->plotArea();
+    QCOMPARE(drawn.pixelColor(plot->xOfTime(0.2), area.bottom() - 2), markers[0].colour);
 }
 
 QTEST_MAIN(ScopeWindowTest)

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "csvsource.h"
 
+#include "parameterlog.h"
 #include "telemetryline.h"
 
 #include <QFileInfo>
+
+#include <utility>
 
 namespace pidtune::scope {
 
@@ -71,6 +74,9 @@ std::unique_ptr<CsvSource> CsvSource::open(const QString &path, QByteArray *time
         source->columns.append(name);
     }
     *timeColumn = source->columns.first();
+    source->parameterColumn = int(source->columns.indexOf(QByteArrayLiteral("pidtune_parameter")));
+    if (source->parameterColumn == 0)
+        source->parameterColumn = -1; // the time column, however named
     source->row = readRow(file);
     connect(&source->replayTimer, &QTimer::timeout, source.get(), &CsvSource::replay);
     source->replayClock.start();
@@ -85,8 +91,19 @@ void CsvSource::replay()
     while (!row.isEmpty() && lines.size() < (1 << 20)) {
         // Paced from the first row that has a time, so that a log stamped with the device's
         // uptime starts at once; a row whose time cannot be read goes at once.
+        const QList<QByteArray> cells = row.trimmed().split(',');
+        const QByteArray change = parameterColumn >= 0 && parameterColumn < cells.size()
+            ? cells[parameterColumn].trimmed()
+            : QByteArray();
         double time = 0;
-        if (rowTime(row, &time)) {
+        const bool timed = rowTime(row, &time);
+        // A change alone does not start the clock: those older than the lines come first.
+        bool line = false;
+        for (int i = 1; i < cells.size() && !line; ++i)
+            line = i != parameterColumn && !cells[i].trimmed().isEmpty();
+        if (timed && !paced && !line && !change.isEmpty()) {
+            // Due at once.
+        } else if (timed) {
             if (!paced) {
                 paced = true;
                 firstRowTime = time;
@@ -95,13 +112,31 @@ void CsvSource::replay()
             if (time - firstRowTime > double(replayClock.elapsed()) / 1000)
                 break;
         }
-        const QList<QByteArray> cells = row.trimmed().split(',');
-        for (int i = 0; i < cells.size() && i < columns.size(); ++i) {
-            if (!cells[i].trimmed().isEmpty())
-                lines += columns[i] + '=' + cells[i].trimmed() + ' ';
+        if (!change.isEmpty()) {
+            ParameterChange recorded;
+            QString name;
+            if (readChangeText(change, &recorded, &name)) {
+                // In its place among the lines: those before it go first.
+                if (!lines.isEmpty())
+                    emit received(std::exchange(lines, QByteArray()));
+                recorded.time = timed ? time : ParameterChange::kNone;
+                emit parameterRecorded(recorded, name);
+            } else if (!std::exchange(unreadableSaid, true)) {
+                emit lost(QStringLiteral("row %1 of %2: a parameter change that cannot be read "
+                                         "was passed over: %3")
+                              .arg(rowNumber)
+                              .arg(csv.fileName(), QString::fromUtf8(change.left(80))));
+            }
         }
-        lines += '\n';
+        if (line || change.isEmpty()) {
+            for (int i = 0; i < cells.size() && i < columns.size(); ++i) {
+                if (i != parameterColumn && !cells[i].trimmed().isEmpty())
+                    lines += columns[i] + '=' + cells[i].trimmed() + ' ';
+            }
+            lines += '\n';
+        }
         row = readRow(csv);
+        ++rowNumber;
     }
     if (!lines.isEmpty())
         emit received(lines);

@@ -92,6 +92,57 @@ bool readAnswerText(const QString &text, ParameterChange *change)
     return true;
 }
 
+QString changeText(const ParameterChange &change, const QString &name)
+{
+    QString text = QStringLiteral("id=%1").arg(change.id);
+    if (!name.isEmpty())
+        text += QStringLiteral(" name=") + labelName(name);
+    text += QStringLiteral(" value=") + floatText(change.value) + QStringLiteral(" answer=")
+        + answerText(change);
+    if (std::isfinite(change.answered)) {
+        char number[32];
+        const std::to_chars_result written
+            = std::to_chars(number, number + sizeof number, change.answered);
+        text += QStringLiteral(" answered=")
+            + QString::fromLatin1(number, int(written.ptr - number));
+    }
+    return text;
+}
+
+bool readChangeText(const QByteArray &text, ParameterChange *change, QString *name)
+{
+    *change = ParameterChange();
+    name->clear();
+    bool hasId = false, hasValue = false, hasAnswer = false;
+    for (const QByteArray &field : text.simplified().split(' ')) {
+        const int equals = field.indexOf('=');
+        if (equals <= 0)
+            return false;
+        const QByteArray key = field.left(equals);
+        const char *begin = field.constData() + equals + 1, *end = field.constData() + field.size();
+        double number = 0;
+        if (key == "id") {
+            hasId = readNumber(begin, end, &number) && number >= 0 && number <= 255
+                && number == std::floor(number);
+            change->id = int(number);
+        } else if (key == "name") {
+            *name = labelName(QString::fromUtf8(begin, int(end - begin)));
+        } else if (key == "value") {
+            float value = 0;
+            // The float's own shortest text, read back to the same bits; nan and inf too.
+            hasValue = readNumber(begin, end, &number);
+            value = std::from_chars(begin, end, value).ptr == end ? value : float(number);
+            change->value = value;
+        } else if (key == "answer") {
+            hasAnswer = readAnswerText(QString::fromUtf8(begin, int(end - begin)), change);
+        } else if (key == "answered") {
+            if (!readNumber(begin, end, &change->answered))
+                return false;
+        }
+    }
+    return hasId && hasValue && hasAnswer;
+}
+
 QString ParameterLog::label(int id) const
 {
     return labels.value(id, QString::number(id));

@@ -47,6 +47,11 @@ QString labelName(const QString &name);
 // word that is none of them.
 QString answerText(const ParameterChange &change);
 bool readAnswerText(const QString &text, ParameterChange *change);
+// A change as one cell of a saved CSV's "pidtune_parameter" column, without commas:
+// "id=1 name=Kp value=5 answer=applied answered=0.512" (name and answered only where known), and
+// back; false for a cell that is not one. Its time is the row's.
+QString changeText(const ParameterChange &change, const QString &name);
+bool readChangeText(const QByteArray &text, ParameterChange *change, QString *name);
 
 // The parameters written to the device and what it said of them, in time order: the chart's
 // markers and the parameter set in force at each step.
@@ -68,6 +73,14 @@ public:
     static constexpr size_t kMaxChanges = size_t(1) << 16;
 
     void setNames(const QMap<int, QString> &names) { labels = names; }
+    // A name a recording gives, where none was given.
+    void nameIfUnknown(int id, const QString &name)
+    {
+        if (!name.isEmpty() && !labels.contains(id))
+            labels.insert(id, name);
+    }
+    // The name given to an identifier, or none.
+    QString name(int id) const { return labels.value(id); }
     // The parameter's name, or its identifier.
     QString label(int id) const;
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using pidtune::scope::MinMax;
 using pidtune::scope::SampleBuffer;
@@ -412,6 +413,45 @@ void PlotWidget::paintEvent(QPaintEvent *event)
                 QPoint(area.left() + first, area.top() + top), canvas,
                 QRect(first, top, last - first + 1, std::min(kBandRows, rowCount - top)));
     }
+    // Over the columns, wherever they were painted: the system clips to the region.
+    if (!marks.empty() && dirty.intersects(area))
+        paintMarkers(painter);
+}
+
+void PlotWidget::setMarkers(std::vector<Marker> markers)
+{
+    marks = std::move(markers);
+    update(plotArea());
+}
+
+int PlotWidget::xOfTime(double time) const
+{
+    if (!valid || !(time >= xLow() && time < xHigh()))
+        return -1;
+    return plotArea().left() + int(grid.columnOf(time) - (right - columnCount + 1));
+}
+
+void PlotWidget::paintMarkers(QPainter &painter) const
+{
+    const QRect area = plotArea();
+    const QFontMetrics metrics = fontMetrics();
+    painter.save();
+    painter.setClipRect(area);
+    for (size_t index = 0; index < marks.size(); ++index) {
+        const Marker &marker = marks[index];
+        const int x = xOfTime(marker.time);
+        if (x < 0)
+            continue;
+        painter.setPen(QPen(marker.colour, 1, marker.style));
+        painter.drawLine(x, area.top(), x, area.bottom());
+        const int row = int(index % 3);
+        const QRect text(x + 2, area.top() + 2 + row * (metrics.height() + 2),
+                         metrics.horizontalAdvance(marker.label) + 4, metrics.height());
+        painter.fillRect(text, QColor(255, 255, 255, 220));
+        painter.setPen(marker.colour);
+        painter.drawText(text, Qt::AlignCenter, marker.label);
+    }
+    painter.restore();
 }
 
 void PlotWidget::renderColumns(int first, int last)

@@ -22,6 +22,8 @@
 // frame costs what the new lines and the changed pixels cost, not what the window's lines do.
 // Whatever changes the whole picture (its size, the seconds, the Y range, a curve shown or
 // hidden) draws it whole, from the same columns, and to the same pixels.
+class QPainter;
+
 class PlotWidget : public QWidget
 {
     Q_OBJECT
@@ -73,6 +75,21 @@ public:
     // Takes in the lines that arrived since the last call, and repaints what they change.
     void refresh();
 
+    // Something that happened at a time, drawn over the curves as a line across the chart with
+    // its label at the top (a parameter sent to the device). Labels go in three rows, by the
+    // marker's place in the list, so that those of markers close together stay apart.
+    struct Marker
+    {
+        double time = 0; // seconds, on the time axis
+        QString label;
+        QColor colour;
+        Qt::PenStyle style = Qt::SolidLine;
+    };
+    void setMarkers(std::vector<Marker> markers);
+    const std::vector<Marker> &markers() const { return marks; }
+    // The pixel column of the widget a time is drawn in, or -1 outside the view.
+    int xOfTime(double time) const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -97,6 +114,7 @@ private:
     QRect labelArea() const;
     QRect columnsRect(int first, int last) const;
     void renderColumns(int first, int last);
+    void paintMarkers(QPainter &painter) const;
 
     const pidtune::scope::SampleBuffer *buffer = nullptr;
     std::vector<Curve> curves;
@@ -115,4 +133,5 @@ private:
     qint64 right = 0;
     quint64 historyStart = 0; // the buffer's, when last seen
     QImage canvas; // the columns being painted
+    std::vector<Marker> marks;
 };

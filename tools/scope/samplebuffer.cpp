@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "samplebuffer.h"
 
+#include "parameterlog.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 namespace pidtune::scope {
 
@@ -187,8 +192,20 @@ MinMax SampleBuffer::summary(int series, quint64 from, quint64 to) const
     return result;
 }
 
-bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
+bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error,
+              const ParameterLog *parameters)
 {
+    // The changes on the chart, in time order.
+    std::vector<const ParameterChange *> changes;
+    if (parameters) {
+        for (const ParameterChange &change : parameters->changes()) {
+            if (!std::isnan(change.time))
+                changes.push_back(&change);
+        }
+        std::stable_sort(
+            changes.begin(), changes.end(),
+            [](const ParameterChange *a, const ParameterChange *b) { return a->time < b->time; });
+    }
     // The file is written beside and then renamed over the target, which would turn a device or
     // a FIFO into a regular file.
     if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) {
@@ -205,6 +222,8 @@ bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
     QByteArray text("time");
     for (int series = 0; series < buffer.seriesCount(); ++series)
         text += ',' + buffer.name(series).toUtf8();
+    if (!changes.empty())
+        text += ",pidtune_parameter";
     text += '\n';
     char number[32];
     const auto put = [&](double value) {
@@ -224,17 +243,29 @@ bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error)
         }
         return whole;
     };
+    size_t next = 0;
+    const auto putChanges = [&](double until) {
+        for (; next < changes.size() && !(changes[next]->time > until); ++next) {
+            put(changes[next]->time);
+            text += QByteArray(buffer.seriesCount() + 1, ',')
+                + changeText(*changes[next], parameters->name(changes[next]->id)).toUtf8() + '\n';
+        }
+    };
     for (qsizetype line = 0; line < buffer.size(); ++line) {
+        putChanges(buffer.time(line));
         put(buffer.time(line));
         for (int series = 0; series < buffer.seriesCount(); ++series) {
             text += ',';
             if (!SampleBuffer::isAbsent(buffer.value(series, line)))
                 put(buffer.value(series, line));
         }
+        if (!changes.empty())
+            text += ',';
         text += '\n';
         if (text.size() > (1 << 16) && !flush())
             return false;
     }
+    putChanges(std::numeric_limits<double>::infinity());
     if (!flush())
         return false;
     if (!file.commit()) {

@@ -110,9 +110,14 @@ private:
     int cleared = 0;
 };
 
+class ParameterLog;
+
 // Writes the full-resolution lines as CSV: a header of "time" and the series' names, then one
 // row per line, the time in seconds and each value as the shortest text that reads back as the
-// same number, an empty cell where the line had none.
-bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error);
+// same number, an empty cell where the line had none. With parameter changes on the chart, a last
+// column "pidtune_parameter" holds each in a row of its own at its time, before a line of the
+// same time, its other cells empty (changeText()).
+bool writeCsv(const SampleBuffer &buffer, const QString &path, QString *error,
+              const ParameterLog *parameters = nullptr);
 
 } // namespace pidtune::scope

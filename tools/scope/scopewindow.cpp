@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using pidtune::scope::SampleBuffer;
 
@@ -136,6 +137,8 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     });
     sinceRedraw.start();
     connect(&telemetry, &pidtune::scope::Telemetry::arrived, this, &ScopeWindow::scheduleRedraw);
+    connect(&telemetry, &pidtune::scope::Telemetry::parametersChanged, this,
+            &ScopeWindow::updateMarkers);
     connect(windowSeconds, QOverload<double>::of(&QDoubleSpinBox::valueChanged), plot,
             &PlotWidget::setTimeSpan);
     connect(fixedRange, &QCheckBox::toggled, this, [this](bool fixed) {
@@ -258,6 +261,45 @@ void ScopeWindow::redraw()
     plot->refresh();
 }
 
+void ScopeWindow::updateMarkers()
+{
+    using pidtune::scope::Answer;
+    const pidtune::scope::ParameterLog &log = telemetry.parameters();
+    std::vector<PlotWidget::Marker> markers;
+    for (const pidtune::scope::ParameterChange &change : log.changes()) {
+        if (std::isnan(change.time))
+            continue; // placed by the next line
+        PlotWidget::Marker marker;
+        marker.time = change.time;
+        marker.label = QStringLiteral("%1 = %2").arg(log.label(change.id),
+                                                     pidtune::scope::floatText(change.value));
+        // Grey while unanswered (or from a device that does not answer), green once the device
+        // applied it, red where it refused it or never got it, blue for its own value.
+        switch (change.answer) {
+        case Answer::None:
+            marker.colour = Qt::darkGray;
+            marker.style = Qt::DashLine;
+            break;
+        case Answer::Applied:
+            marker.colour = change.sent ? QColor(0, 128, 0) : QColor(Qt::blue);
+            marker.style = change.sent ? Qt::SolidLine : Qt::DotLine;
+            marker.label += change.sent ? tr(" ✓") : tr("（设备报告）");
+            break;
+        case Answer::Refused:
+            marker.colour = Qt::red;
+            marker.label += tr(" 被拒绝：%1").arg(change.reason);
+            break;
+        case Answer::Missing:
+            marker.colour = Qt::red;
+            marker.style = Qt::DashLine;
+            marker.label += tr(" 未确认");
+            break;
+        }
+        markers.push_back(marker);
+    }
+    plot->setMarkers(std::move(markers));
+}
+
 void ScopeWindow::updateLegend()
 {
     legendStale = false;
@@ -319,7 +361,7 @@ void ScopeWindow::saveCsv()
         return;
     QString error;
     const SampleBuffer &buffer = telemetry.buffer();
-    if (pidtune::scope::writeCsv(buffer, path, &error)) {
+    if (pidtune::scope::writeCsv(buffer, path, &error, &telemetry.parameters())) {
         // The file holds the lines kept in full; older ones are only summaries for the chart.
         QString saved = tr("已保存 %1 行到 %2").arg(buffer.size()).arg(path);
         if (buffer.oldestLine() > 0)

@@ -57,6 +57,8 @@ private:
     void redraw();
     void addSeries(int series);
     void updateLegend();
+    // The parameter changes on the chart, as the device answered them.
+    void updateMarkers();
     void updateStatus();
     void setPaused(bool paused);
     void saveCsv();

@@ -32,8 +32,9 @@ signals:
     void parameterSent(int id, float value);
     // The last `count` frames told were dropped before they left: pidtune flushed its port.
     void parametersUnsent(int count);
-    // A parameter change that a recording holds, in its place among the lines (a CSV replayed).
-    void parameterRecorded(const pidtune::scope::ParameterChange &change);
+    // A parameter change that a recording holds, in its place among the lines (a CSV replayed),
+    // with the name it had there, if any.
+    void parameterRecorded(const pidtune::scope::ParameterChange &change, const QString &name);
     // Nothing more will come; the reason is for the operator.
     void ended(const QString &reason);
     // Bytes were dropped on their way (the relay's), or will be; said for the operator.

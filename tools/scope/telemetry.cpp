@@ -115,8 +115,9 @@ void Telemetry::parametersUnsent(int count)
     announceParameters();
 }
 
-void Telemetry::parameterRecorded(const ParameterChange &change)
+void Telemetry::parameterRecorded(const ParameterChange &change, const QString &name)
 {
+    params.nameIfUnknown(change.id, name);
     params.recorded(change);
     announceParameters();
 }

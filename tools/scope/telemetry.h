@@ -45,7 +45,7 @@ public:
 
     // A parameter frame went to the device just now, and one that a recording holds.
     void parameterSent(int id, float value);
-    void parameterRecorded(const ParameterChange &change);
+    void parameterRecorded(const ParameterChange &change, const QString &name);
     // The last `count` frames sent never left after all.
     void parametersUnsent(int count);
 
