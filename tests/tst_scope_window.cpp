@@ -48,6 +48,11 @@ void ScopeWindowTest::windowShowsTheLatest()
     QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("step"))
                     ->text()
                     .contains(QStringLiteral("\n超调 0.0 %\n")));
+    // The step goes to the comparison, its figures in its legend entry.
+    const auto *compared = window.findChild<QListWidget *>(QStringLiteral("compareLegend"));
+    QCOMPARE(compared->count(), 1);
+    QVERIFY2(compared->item(0)->text().contains(QStringLiteral("0 → 48 · 参数未知 · 上升 ")),
+             qPrintable(compared->item(0)->text()));
     QList<QCheckBox *> legend = window.findChildren<QCheckBox *>();
     legend.removeOne(window.findChild<QCheckBox *>(QStringLiteral("fixedRange")));
     QCOMPARE(legend.last()->text(), QStringLiteral("u  -7"));

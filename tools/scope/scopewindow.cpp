@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scopewindow.h"
 
+#include "compareview.h"
 #include "plotwidget.h"
 #include "telemetry.h"
 #include "tuningpanel.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -84,7 +86,15 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     plot->setBuffer(&telemetry.buffer());
     plot->setTimeSpan(windowSeconds->value());
     plot->setMinimumSize(480, 320);
-    body->addWidget(plot, 1);
+    // The live chart, and the last steps laid over each other.
+    auto *views = new QTabWidget(central);
+    views->setObjectName(QStringLiteral("views"));
+    views->addTab(plot, tr("实时曲线"));
+    compare = new CompareView(views);
+    views->addTab(compare, tr("阶跃对比"));
+    connect(compare, &CompareView::saved, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 5000); });
+    body->addWidget(views, 1);
     auto *side = new QVBoxLayout;
     body->addLayout(side);
     // 32 series' rows are taller than a window need be: they scroll.
@@ -203,6 +213,25 @@ void ScopeWindow::showStep(const pidtune::scope::StepMetrics &step)
                              .replace(QLatin1Char(','), QStringLiteral("，")));
     }
     stepText->setText(text);
+    compareStep(step);
+}
+
+void ScopeWindow::compareStep(const pidtune::scope::StepMetrics &step)
+{
+    const SampleBuffer &buffer = telemetry.buffer();
+    int response = 0;
+    while (response < buffer.seriesCount()
+           && buffer.name(response) != QString::fromUtf8(telemetry.responseName()))
+        ++response;
+    if (response == buffer.seriesCount() || buffer.size() == 0)
+        return;
+    // Up to the last line before the one that ended it (the next step's first, when that cut it),
+    // and from a tenth of its length before it.
+    const double last = buffer.time(buffer.size() - 1);
+    const double until
+        = step.cut == pidtune::scope::Cut::NextStep ? std::nextafter(last, -INFINITY) : last;
+    compare->addStep(
+        pidtune::scope::cutStep(buffer, response, step, (until - step.time) / 10, until));
 }
 
 void ScopeWindow::showLoss(const QString &what)

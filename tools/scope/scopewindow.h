@@ -14,6 +14,7 @@ class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
+class CompareView;
 class PlotWidget;
 class TuningPanel;
 
@@ -57,6 +58,8 @@ private:
     void redraw();
     void addSeries(int series);
     void updateLegend();
+    // The step's response, from the lines still held, to the comparison.
+    void compareStep(const pidtune::scope::StepMetrics &step);
     // The parameter changes on the chart, as the device answered them.
     void updateMarkers();
     void updateStatus();
@@ -66,6 +69,7 @@ private:
 
     const pidtune::scope::Telemetry &telemetry;
     PlotWidget *plot;
+    CompareView *compare;
     QString source;
     QString sourceState;
     QDoubleSpinBox *windowSeconds;

@@ -51,6 +51,7 @@ public:
 
     const SampleBuffer &buffer() const { return samples; }
     const ParameterLog &parameters() const { return params; }
+    const QByteArray &responseName() const { return settings.response; }
     ParameterLog &parameters() { return params; }
     // Lines received, and of those skipped: longer than kMaxLineLength, nothing to plot, or
     // without the time field when there is one.
