@@ -19,6 +19,7 @@ private slots:
     void windowShowsTheLatest();
     void constantSignal();
     void marksParameters();
+    void measuresByHand();
 };
 
 void ScopeWindowTest::windowShowsTheLatest()
@@ -150,6 +151,104 @@ void ScopeWindowTest::marksParameters()
     const QImage drawn = plot->grab().toImage();
     const QRect area = plot->plotArea();
     QCOMPARE(drawn.pixelColor(plot->xOfTime(0.2), area.bottom() - 2), markers[0].colour);
+}
+
+// A series' value as the cursors' readout gives it, at A, at B and B - A; NaN for a dash.
+static QVector<double> readout(const QLabel *label, const QString &series)
+{
+    const QRegularExpression row(series + QStringLiteral("：A (\\S+) · B (\\S+) · B−A (\\S+)"));
+    const QRegularExpressionMatch match = row.match(label->text());
+    QVector<double> values;
+    for (int field = 1; match.hasMatch() && field <= 3; ++field) {
+        bool ok = false;
+        const double value = match.captured(field).toDouble(&ok);
+        values.append(ok ? value : qQNaN());
+    }
+    return values;
+}
+
+static void sendMouse(QWidget *widget, QEvent::Type type, int x, Qt::MouseButton button)
+{
+    const QPointF at(x, widget->height() / 2);
+    QMouseEvent event(type, at, widget->mapToGlobal(at.toPoint()), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+// Cursors on y = 2t and on a series with a gap: the readings are the series' own values at the
+// times of the pixels clicked; paused, the wheel zooms about the mouse, a drag pans, and going on
+// returns to the newest lines.
+void ScopeWindowTest::measuresByHand()
+{
+    Telemetry telemetry({"t", 1e-3, "sp", "y"});
+    ScopeWindow window(telemetry, QStringLiteral("test"));
+    window.setWindowSeconds(2);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *plot = window.findChild<PlotWidget *>();
+    const auto *label = window.findChild<QLabel *>(QStringLiteral("cursorReadout"));
+    const auto feed = [&](int from, int to) {
+        for (int ms = from; ms < to; ++ms)
+            telemetry.feed(QStringLiteral("t=%1 y=%2 g=%3\n")
+                               .arg(ms)
+                               .arg(2e-3 * ms)
+                               .arg(ms >= 500 && ms < 700 ? qQNaN() : 1.0)
+                               .toLatin1());
+    };
+    feed(0, 2001);
+    QTRY_COMPARE(plot->curveCount(), 2);
+    QTRY_VERIFY(plot->xOfTime(2.0) >= 0);
+    const QRect area = plot->plotArea();
+    // The time at a pixel's middle, from the axis' ends.
+    const auto timeAt = [&](int x) {
+        return plot->xLow()
+            + (x - area.left() + 0.5) * (plot->xHigh() - plot->xLow()) / area.width();
+    };
+    const double column = (plot->xHigh() - plot->xLow()) / area.width();
+    const int xA = area.left() + area.width() / 8, xB = area.left() + area.width() * 3 / 4;
+    QTest::mouseClick(plot, Qt::LeftButton, {}, QPoint(xA, area.center().y()));
+    QTest::mouseClick(plot, Qt::LeftButton, Qt::ShiftModifier, QPoint(xB, area.center().y()));
+    const double a = plot->cursorTime(PlotWidget::CursorA);
+    const double b = plot->cursorTime(PlotWidget::CursorB);
+    QVERIFY(std::abs(a - timeAt(xA)) <= column / 2 && std::abs(b - timeAt(xB)) <= column / 2);
+    QVector<double> y = readout(label, QStringLiteral("y"));
+    QCOMPARE(y.size(), 3);
+    for (int field = 0; field < 3; ++field)
+        QVERIFY2(std::abs(y[field] - 2 * QVector<double> {a, b, b - a}[field]) <= 1e-5,
+                 qPrintable(label->text()));
+    QVERIFY(readout(label, QStringLiteral("g")) == (QVector<double> {1, 1, 0}));
+    // In the gap, no value and no difference; a hidden series leaves the readout.
+    QTest::mouseClick(plot, Qt::RightButton, {}, QPoint(plot->xOfTime(0.6), area.center().y()));
+    const QVector<double> g = readout(label, QStringLiteral("g"));
+    QVERIFY2(g.size() == 3 && g[0] == 1 && std::isnan(g[1]) && std::isnan(g[2]),
+             qPrintable(label->text()));
+    QList<QCheckBox *> legend = window.findChildren<QCheckBox *>();
+    legend.last()->click();
+    QVERIFY(readout(label, QStringLiteral("g")).isEmpty());
+
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    feed(2001, 2500);
+    // A notch of the wheel: a quarter closer, the time under the mouse stays under it.
+    const double under = plot->timeAtX(xB), span = plot->xHigh() - plot->xLow();
+    const QPointF at(xB, area.center().y());
+    QWheelEvent wheel(at, plot->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(plot, &wheel);
+    QVERIFY(std::abs(plot->timeAtX(xB) - under) <= 1e-9);
+    QVERIFY(std::abs((plot->xHigh() - plot->xLow()) * 1.25 - span) <= 1e-9);
+    // Dragged 40 pixels to the right: 40 columns earlier.
+    const double low = plot->xLow(), moved = 40 * (plot->xHigh() - low) / area.width();
+    const int from = area.left() + 10;
+    sendMouse(plot, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseMove, from + 20, Qt::NoButton);
+    sendMouse(plot, QEvent::MouseMove, from + 40, Qt::NoButton);
+    sendMouse(plot, QEvent::MouseButtonRelease, from + 40, Qt::LeftButton);
+    QVERIFY(std::abs(plot->xLow() - (low - moved)) <= 1e-9);
+    QCOMPARE(plot->cursorTime(PlotWidget::CursorA), a); // a pan places no cursor
+    window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
+    QVERIFY(plot->isFollowingLive());
+    QTRY_VERIFY(plot->xOfTime(2.499) >= 0);
 }
 
 QTEST_MAIN(ScopeWindowTest)

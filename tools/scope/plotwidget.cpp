@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "plotwidget.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 using pidtune::scope::MinMax;
@@ -23,6 +26,19 @@ bool joined(const MinMax &from, const MinMax &to)
     return from.hasValues() && !(from.flags & MinMax::GapAfter) && to.hasValues()
         && !(to.flags & MinMax::GapBefore);
 }
+
+// Where the mouse is in the widget: position() where the event has it, localPos() before.
+template<typename Event> auto positionOf(const Event *event, int) -> decltype(event->position())
+{
+    return event->position();
+}
+template<typename Event> QPointF positionOf(const Event *event, long)
+{
+    return event->localPos();
+}
+
+// How far the mouse moves before a press is a drag rather than a click.
+constexpr int kDragPixels = 3;
 
 QString tickLabel(double value, double step)
 {
@@ -170,11 +186,17 @@ void PlotWidget::rebuild()
             end = buffer->appended();
         generation = buffer->generation();
         if (end > 0) {
-            grid.origin = buffer->origin();
-            grid.width = span / columnCount;
             grid.end = end;
             grid.summarised = false;
-            right = grid.columnOf(buffer->timeOf(end - 1));
+            if (isFollowingLive()) {
+                grid.origin = buffer->origin();
+                grid.width = span / columnCount;
+                right = grid.columnOf(buffer->timeOf(end - 1));
+            } else {
+                grid.origin = viewLow;
+                grid.width = (viewHigh - viewLow) / columnCount;
+                right = columnCount - 1;
+            }
             grid.summarised = needsSummaries(right);
             historyStart = buffer->historyStart();
             computeColumns(right - columnCount + 1, right);
@@ -238,7 +260,8 @@ bool PlotWidget::updateRange()
 
 void PlotWidget::refresh()
 {
-    if (!buffer)
+    // A view of its own holds still; it was drawn whole from the lines it shows.
+    if (!buffer || !isFollowingLive())
         return;
     if (!valid || buffer->generation() != generation) {
         grid.end = buffer->appended();
@@ -391,7 +414,7 @@ void PlotWidget::paintEvent(QPaintEvent *event)
         return;
     // Tick labels below the columns, whole, for the ticks in the view.
     if (dirty.intersects(labelArea())) {
-        const double xStep = tickStep(span);
+        const double xStep = tickStep(shownSpan());
         const qint64 left = right - columnCount + 1;
         for (double tick = std::ceil(xLow() / xStep); tick * xStep < xHigh(); ++tick) {
             const QString text = tickLabel(tick * xStep, xStep);
@@ -416,6 +439,8 @@ void PlotWidget::paintEvent(QPaintEvent *event)
     // Over the columns, wherever they were painted: the system clips to the region.
     if (!marks.empty() && dirty.intersects(area))
         paintMarkers(painter);
+    if (dirty.intersects(area))
+        paintCursors(painter);
 }
 
 void PlotWidget::setMarkers(std::vector<Marker> markers)
@@ -429,6 +454,142 @@ int PlotWidget::xOfTime(double time) const
     if (!valid || !(time >= xLow() && time < xHigh()))
         return -1;
     return plotArea().left() + int(grid.columnOf(time) - (right - columnCount + 1));
+}
+
+double PlotWidget::timeAtX(int x) const
+{
+    const int index = x - plotArea().left();
+    if (!valid || index < 0 || index >= columnCount)
+        return std::numeric_limits<double>::quiet_NaN();
+    return grid.start(right - columnCount + 1 + index) + grid.width / 2;
+}
+
+void PlotWidget::setCursorTime(int which, double time)
+{
+    double &at = cursorTimes[which & 1];
+    if (at == time || (std::isnan(at) && std::isnan(time)))
+        return;
+    at = time;
+    update(plotArea());
+    emit cursorsChanged();
+}
+
+void PlotWidget::setView(double low, double high)
+{
+    if (!(high > low) || !std::isfinite(high - low) || (low == viewLow && high == viewHigh))
+        return;
+    viewLow = low;
+    viewHigh = high;
+    rebuild();
+}
+
+void PlotWidget::followLive()
+{
+    if (isFollowingLive())
+        return;
+    viewLow = viewHigh = 0;
+    rebuild();
+}
+
+void PlotWidget::setZoomable(bool on)
+{
+    zoomable = on;
+    panning = false;
+    if (!on)
+        followLive();
+}
+
+std::pair<double, double> PlotWidget::zoomedAbout(double low, double high, double at, double factor)
+{
+    return {at - (at - low) / factor, at + (high - at) / factor};
+}
+
+void PlotWidget::mousePressEvent(QMouseEvent *event)
+{
+    pressedAt = positionOf(event, 0).toPoint();
+    pressedButton = event->button();
+    panning = false;
+    panLow = xLow();
+    panHigh = xHigh();
+    dragged = -1;
+    // A press on a cursor's line takes it along.
+    for (int which : {CursorA, CursorB}) {
+        const int x = xOfTime(cursorTimes[which]);
+        if (event->button() == Qt::LeftButton && x >= 0
+            && std::abs(x - pressedAt.x()) <= kDragPixels)
+            dragged = which;
+    }
+}
+
+void PlotWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    if (pressedButton == Qt::NoButton)
+        return;
+    const QPoint at = positionOf(event, 0).toPoint();
+    if (dragged >= 0) {
+        const int x = std::clamp(at.x(), plotArea().left(), plotArea().right());
+        setCursorTime(dragged, timeAtX(x));
+        return;
+    }
+    if (zoomable && valid && pressedButton == Qt::LeftButton
+        && (panning || std::abs(at.x() - pressedAt.x()) > kDragPixels)) {
+        panning = true;
+        const double shift = (pressedAt.x() - at.x()) * (panHigh - panLow) / columnCount;
+        setView(panLow + shift, panHigh + shift);
+    }
+}
+
+void PlotWidget::mouseReleaseEvent(QMouseEvent *event)
+{
+    const Qt::MouseButton button = pressedButton;
+    pressedButton = Qt::NoButton;
+    if (dragged >= 0 || panning || button != event->button())
+        return;
+    const double time = timeAtX(positionOf(event, 0).toPoint().x());
+    if (std::isnan(time))
+        return;
+    const bool second = button == Qt::RightButton || (event->modifiers() & Qt::ShiftModifier) != 0;
+    if (button == Qt::LeftButton || button == Qt::RightButton)
+        setCursorTime(second ? CursorB : CursorA, time);
+}
+
+void PlotWidget::wheelEvent(QWheelEvent *event)
+{
+    const double at = timeAtX(positionOf(event, 0).toPoint().x());
+    const int steps = event->angleDelta().y();
+    if (!zoomable || std::isnan(at) || steps == 0) {
+        event->ignore();
+        return;
+    }
+    // A notch (120) zooms by a quarter; no closer than a microsecond a column.
+    const double low = xLow(), high = xHigh();
+    const double factor
+        = std::min(std::pow(1.25, steps / 120.0), (high - low) / (1e-6 * columnCount));
+    const auto [from, to] = zoomedAbout(low, high, at, factor);
+    setView(from, to);
+}
+
+void PlotWidget::paintCursors(QPainter &painter) const
+{
+    const QRect area = plotArea();
+    const QFontMetrics metrics = fontMetrics();
+    painter.save();
+    painter.setClipRect(area);
+    for (int which : {CursorA, CursorB}) {
+        const int x = xOfTime(cursorTimes[which]);
+        if (x < 0)
+            continue;
+        const QColor colour = which == CursorA ? QColor(0, 0, 0) : QColor(128, 0, 128);
+        painter.setPen(QPen(colour, 1, which == CursorA ? Qt::SolidLine : Qt::DashDotLine));
+        painter.drawLine(x, area.top(), x, area.bottom());
+        const QString label = which == CursorA ? QStringLiteral("A") : QStringLiteral("B");
+        const QRect text(x + 2, area.bottom() - metrics.height() - 2,
+                         metrics.horizontalAdvance(label) + 4, metrics.height());
+        painter.fillRect(text, QColor(255, 255, 255, 220));
+        painter.setPen(colour);
+        painter.drawText(text, Qt::AlignCenter, label);
+    }
+    painter.restore();
 }
 
 void PlotWidget::paintMarkers(QPainter &painter) const
@@ -478,7 +639,7 @@ void PlotWidget::renderColumns(int first, int last)
         if (row >= 0 && row < rowCount)
             std::fill(line(int(row)) + first, line(int(row)) + last + 1, kGrid);
     }
-    const double xStep = tickStep(span);
+    const double xStep = tickStep(shownSpan());
     const qint64 left = right - columnCount + 1;
     // From one tick early: a tick's quotient may round above the first column's, while the
     // edges put it in that column.

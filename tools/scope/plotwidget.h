@@ -8,6 +8,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <limits>
+#include <utility>
 #include <vector>
 
 // A live chart of a SampleBuffer's series over their last seconds: grid, tick labels, and each
@@ -89,10 +91,36 @@ public:
     const std::vector<Marker> &markers() const { return marks; }
     // The pixel column of the widget a time is drawn in, or -1 outside the view.
     int xOfTime(double time) const;
+    // The time at the middle of a pixel column, NaN outside the view: xOfTime() of it is x.
+    double timeAtX(int x) const;
+
+    // Two measuring cursors, A and B, at times on the axis (NaN: not placed). A click places A,
+    // a right or Shift click B, and dragging a cursor's line moves it.
+    enum Cursor { CursorA, CursorB };
+    void setCursorTime(int which, double time);
+    double cursorTime(int which) const { return cursorTimes[which & 1]; }
+
+    // A view of [low, high) of its own instead of the last seconds up to the newest line: the
+    // chart holds still there however many lines arrive, until followLive().
+    void setView(double low, double high);
+    void followLive();
+    bool isFollowingLive() const { return !(viewHigh > viewLow); }
+    // Whether the wheel zooms the time axis about the mouse and a drag off the cursors pans it
+    // (while paused); turning it off returns the chart to the live view.
+    void setZoomable(bool zoomable);
+    // The stretch of time that keeps `at` at the same place on the axis, `factor` times closer.
+    static std::pair<double, double> zoomedAbout(double low, double high, double at, double factor);
+
+signals:
+    void cursorsChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     struct Curve
@@ -115,6 +143,8 @@ private:
     QRect columnsRect(int first, int last) const;
     void renderColumns(int first, int last);
     void paintMarkers(QPainter &painter) const;
+    void paintCursors(QPainter &painter) const;
+    double shownSpan() const { return isFollowingLive() ? span : viewHigh - viewLow; }
 
     const pidtune::scope::SampleBuffer *buffer = nullptr;
     std::vector<Curve> curves;
@@ -134,4 +164,16 @@ private:
     quint64 historyStart = 0; // the buffer's, when last seen
     QImage canvas; // the columns being painted
     std::vector<Marker> marks;
+
+    double cursorTimes[2]
+        = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    double viewLow = 0, viewHigh = 0; // a view of its own while high > low
+    bool zoomable = false;
+    // The mouse: where the button went down, the cursor being dragged (-1: none), whether the
+    // drag pans, and the view it pans from.
+    QPoint pressedAt;
+    Qt::MouseButton pressedButton = Qt::NoButton;
+    int dragged = -1;
+    bool panning = false;
+    double panLow = 0, panHigh = 0;
 };

@@ -2,6 +2,7 @@
 #include "scopewindow.h"
 
 #include "compareview.h"
+#include "comparison.h"
 #include "plotwidget.h"
 #include "telemetry.h"
 #include "tuningpanel.h"
@@ -94,7 +95,14 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     views->addTab(compare, tr("阶跃对比"));
     connect(compare, &CompareView::saved, this,
             [this](const QString &message) { statusBar()->showMessage(message, 5000); });
-    body->addWidget(views, 1);
+    // Under the chart, as wide as it: a row for each series shown.
+    auto *chartColumn = new QVBoxLayout;
+    chartColumn->addWidget(views, 1);
+    cursorReadout = new QLabel(central);
+    cursorReadout->setObjectName(QStringLiteral("cursorReadout"));
+    cursorReadout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    chartColumn->addWidget(cursorReadout);
+    body->addLayout(chartColumn, 1);
     auto *side = new QVBoxLayout;
     body->addLayout(side);
     // 32 series' rows are taller than a window need be: they scroll.
@@ -164,6 +172,8 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
             plot->setAutoscale();
     });
     connect(pause, &QPushButton::toggled, this, &ScopeWindow::setPaused);
+    connect(plot, &PlotWidget::cursorsChanged, this, &ScopeWindow::updateCursorReadout);
+    updateCursorReadout();
     connect(saveCsvButton, &QPushButton::clicked, this, &ScopeWindow::saveCsv);
     connect(savePngButton, &QPushButton::clicked, this, &ScopeWindow::savePng);
     resize(1000, 600);
@@ -288,6 +298,7 @@ void ScopeWindow::redraw()
         legendTimer.start();
     }
     plot->refresh();
+    updateCursorReadout();
 }
 
 void ScopeWindow::updateMarkers()
@@ -351,8 +362,10 @@ void ScopeWindow::addSeries(int series)
     row->setIcon(QIcon(swatch));
     row->setChecked(true);
     row->setToolTip(tr("取消勾选以隐藏该曲线"));
-    connect(row, &QCheckBox::toggled, this,
-            [this, series](bool shown) { plot->setCurveVisible(series, shown); });
+    connect(row, &QCheckBox::toggled, this, [this, series](bool shown) {
+        plot->setCurveVisible(series, shown);
+        updateCursorReadout();
+    });
     legend->addWidget(row);
     legendRows.push_back(row);
 }
@@ -373,8 +386,44 @@ void ScopeWindow::updateStatus()
         status->setText(text);
 }
 
+void ScopeWindow::updateCursorReadout()
+{
+    const double a = plot->cursorTime(PlotWidget::CursorA);
+    const double b = plot->cursorTime(PlotWidget::CursorB);
+    QString text;
+    if (std::isnan(a) && std::isnan(b)) {
+        text = tr("光标：单击放置 A，右键或 Shift+单击放置 B");
+    } else {
+        // Times to the microsecond; values as the legend gives them. A value that cannot be
+        // read there (no line on one side, a gap) is a dash.
+        const auto time = [](double t) {
+            return std::isfinite(t) ? QString::number(t, 'f', 6) : QStringLiteral("—");
+        };
+        const auto value = [](double v) {
+            return std::isfinite(v) ? QString::number(v, 'g', 6) : QStringLiteral("—");
+        };
+        text = tr("A %1 秒 · B %2 秒 · Δt %3 秒").arg(time(a), time(b), time(b - a));
+        const SampleBuffer &buffer = telemetry.buffer();
+        for (int curve = 0; curve < plot->curveCount(); ++curve) {
+            if (!plot->isCurveVisible(curve))
+                continue;
+            const int series = plot->curveSeries(curve);
+            const auto at = [&](double t) {
+                return std::isnan(t) ? t : pidtune::scope::valueAt(buffer, series, t);
+            };
+            const double atA = at(a), atB = at(b);
+            text += tr("\n%1：A %2 · B %3 · B−A %4")
+                        .arg(buffer.name(series), value(atA), value(atB), value(atB - atA));
+        }
+    }
+    if (cursorReadout->text() != text)
+        cursorReadout->setText(text);
+}
+
 void ScopeWindow::setPaused(bool paused)
 {
+    // While paused the time axis zooms and pans; going on returns it to the newest lines.
+    plot->setZoomable(paused);
     pause->setText(paused ? tr("继续") : tr("暂停"));
     redrawTimer.stop();
     updateStatus();

@@ -63,6 +63,8 @@ private:
     // The parameter changes on the chart, as the device answered them.
     void updateMarkers();
     void updateStatus();
+    // The cursors' times, Δt, and each shown series' value at both and their difference.
+    void updateCursorReadout();
     void setPaused(bool paused);
     void saveCsv();
     void savePng();
@@ -80,6 +82,7 @@ private:
     QVBoxLayout *legend;
     std::vector<QCheckBox *> legendRows;
     QLabel *stepText;
+    QLabel *cursorReadout;
     TuningPanel *tuning;
     QLabel *status;
     QTimer redrawTimer;
