@@ -77,6 +77,10 @@ public:
     // The device goes away, as when a USB adapter is pulled.
     void unplug();
 
+    // Under Wine only: from now on the port answers "access denied" to whoever opens it, as a
+    // port that another program holds does on Windows.
+    void refuseOpenings();
+
 private:
     struct Line;
     std::unique_ptr<Line> line;

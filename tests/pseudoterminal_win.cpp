@@ -222,3 +222,9 @@ void PseudoTerminal::unplug()
 {
     line->sendMessage('U');
 }
+
+void PseudoTerminal::refuseOpenings()
+{
+    line->sendMessage('H');
+    line->ask('P', &input); // answered once the host has done it
+}

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "testsystem.h"
 
+#include "serial/seriallink.h"
+
 #include <QProcess>
 
 #include <csignal>
@@ -47,4 +49,14 @@ std::optional<bool> stopsHaveDefaultEffect()
 {
     struct sigaction handling = {};
     return ::sigaction(SIGTERM, nullptr, &handling) == 0 && handling.sa_handler == SIG_DFL;
+}
+
+QString unseenHere(Unseen)
+{
+    return {}; // the tests' pseudo-terminals behave as serial ports do here
+}
+
+bool holdElsewhere(QSerialPort &other, PseudoTerminal &)
+{
+    return pidtune::openLine(other, QIODevice::ReadOnly).ok();
 }

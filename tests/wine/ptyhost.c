@@ -18,6 +18,8 @@
  *                 'S' stop reading and fill the line (answer: the filler's size);
  *                 'R' read again;  'L' the line settings (answer: "ispeed ospeed csize cstopb
  *                 parenb crtscts ixon ixoff opost icanon echo lflag oflag");
+ *                 'H' answer "access denied" to whoever opens the port from now on, as Windows
+ *                 does for a port another program holds (Wine lets a second opening succeed);
  *                 'U' unplug
  * The test closing its connection unplugs the device and removes the link. */
 #define _GNU_SOURCE
@@ -35,6 +37,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -232,6 +235,12 @@ static void handle(struct device *d, char type, const char *payload, size_t size
         break;
     case 'L':
         lineSettings(d);
+        break;
+    case 'H':
+        /* The terminal's permissions refuse every opening: Wine answers access denied. (Run as
+         * root, the test's Wine must be without CAP_DAC_OVERRIDE: tests/wine/run-test.sh.) */
+        if (chmod(d->path, 0) != 0)
+            perror("pidtune-ptyhost: chmod");
         break;
     case 'U':
         unplug(d);
