@@ -37,4 +37,8 @@ int printText(const char *program, const QString &text);
 // --help and --version are seen. Elsewhere it does nothing.
 void useParentConsole();
 
+// A serial port's name as this system spells it, for examples in help and refusals: COM3 on
+// Windows, /dev/ttyUSB0 elsewhere.
+QString examplePort();
+
 } // namespace pidtune::cli

@@ -16,4 +16,9 @@ void useParentConsole()
     // A program started from a terminal has it as its standard output already.
 }
 
+QString examplePort()
+{
+    return QStringLiteral("/dev/ttyUSB0");
+}
+
 } // namespace pidtune::cli

@@ -2,6 +2,7 @@
 #include "commandline.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -23,14 +24,21 @@ bool hasStream(DWORD which)
 
 QStringList arguments(int argc, char *argv[])
 {
+    // Not this program's own command line (a test calling with arguments of its own making):
+    // only the C library's own argv stands for the wide command line.
+    if (argv != __argv) {
+        QStringList list;
+        for (int i = 0; i < argc; ++i)
+            list.append(QString::fromLocal8Bit(argv[i]));
+        return list;
+    }
     int count = 0;
     wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
     QStringList list;
     for (int i = 0; wide && i < count; ++i)
         list.append(QString::fromWCharArray(wide[i]));
     LocalFree(wide);
-    // Not this program's own command line (a test calling with arguments of its own making).
-    if (count != argc) {
+    if (!wide || count != argc) {
         list.clear();
         for (int i = 0; i < argc; ++i)
             list.append(QString::fromLocal8Bit(argv[i]));
@@ -48,6 +56,11 @@ void useParentConsole()
         std::freopen("CONOUT$", "w", stdout);
     if (!err)
         std::freopen("CONOUT$", "w", stderr);
+}
+
+QString examplePort()
+{
+    return QStringLiteral("COM3");
 }
 
 } // namespace pidtune::cli

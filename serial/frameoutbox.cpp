@@ -74,6 +74,7 @@ FrameOutbox::Outcome FrameOutbox::write(const ParameterFrame &frame)
     // Hand the bytes to the driver now rather than on a later pass of the event loop; this
     // never blocks, and it can find the line gone, in which case the port is closed by now.
     port.flush();
+    platform::settleWrite(port);
     if (!port.isOpen())
         return Outcome::LineLost;
     if (port.bytesToWrite() > 0) {

@@ -25,4 +25,8 @@ bool lineHungUp(const QSerialPort &port, QSerialPort::SerialPortError error);
 // there is no such way (the caller then writes through the port, which reports any error).
 qint64 writeToDriver(QSerialPort &port, const char *data, qint64 size);
 
+// Gives a write the port started a moment to reach the driver, so that a frame a working line
+// takes at once is not reported as waiting. Where the port wrote synchronously it does nothing.
+void settleWrite(QSerialPort &port);
+
 } // namespace pidtune::platform

@@ -61,4 +61,9 @@ qint64 writeToDriver(QSerialPort &port, const char *data, qint64 size)
     return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
 }
 
+void settleWrite(QSerialPort &)
+{
+    // flush() has written to the driver already; what it did not take is not coming soon.
+}
+
 } // namespace pidtune::platform

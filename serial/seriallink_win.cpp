@@ -28,4 +28,15 @@ qint64 writeToDriver(QSerialPort &, const char *, qint64)
     return -1;
 }
 
+void settleWrite(QSerialPort &port)
+{
+    // Qt's overlapped write is still pending when flush() returns, though a driver that is
+    // taking bytes completes it within microseconds: waiting for it briefly here tells a line
+    // that takes frames from one that does not. Longer than this and the frame counts as
+    // waiting; its completion later resumes the outbox as on any system.
+    constexpr int kSettleMs = 20;
+    if (port.bytesToWrite() > 0)
+        port.waitForBytesWritten(kSettleMs);
+}
+
 } // namespace pidtune::platform

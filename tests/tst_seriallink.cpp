@@ -123,7 +123,7 @@ void SerialLinkTest::openFailures()
     if (name == QLatin1String("pty"))
         name = device->slavePath();
     QSerialPort other(device->slavePath());
-    QVERIFY(holder != 1 || pidtune::openLine(other, QIODevice::ReadOnly).ok());
+    QVERIFY(holder != 1 || holdElsewhere(other, *device));
     std::optional<UucpLock> lock;
     if (holder > 1)
         QVERIFY(lock.emplace(device->slavePath(), holder).written);
@@ -149,6 +149,8 @@ void SerialLinkTest::openFailures()
 
 void SerialLinkTest::aFullLineIsNotALostLine()
 {
+    if (const QString why = unseenHere(Unseen::TryAgainOnAFullLine); !why.isEmpty())
+        QSKIP(qPrintable(why));
     QVERIFY(pidtune::openLine(*port, QIODevice::ReadWrite).ok());
     device->stopReading();
     const pidtune::ParameterFrame frame = pidtune::encodeParameterFrame(1, 1.0f);
@@ -172,6 +174,8 @@ void SerialLinkTest::aFullLineIsNotALostLine()
 
 void SerialLinkTest::deviceNotReading()
 {
+    if (const QString why = unseenHere(Unseen::ReplacingAFrameInFlight); !why.isEmpty())
+        QSKIP(qPrintable(why));
     connection->open(device->slavePath());
     const qint64 filler = device->stopReading();
     // None of these gets a byte onto the line, so each waits, one per identifier, a newer value
@@ -226,6 +230,8 @@ void SerialLinkTest::lostLine_data()
 void SerialLinkTest::lostLine()
 {
     QFETCH(bool, sendAtOnce);
+    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty())
+        QSKIP(qPrintable(why));
     QSignalSpy openChanged(connection.get(), &pidtune::PortConnection::openChanged);
     connection->open(device->slavePath());
     QPointer<QSerialPort> lost = open;
@@ -262,8 +268,12 @@ void SerialLinkTest::releaseLetsGoOfEverything()
     QCOMPARE(reached, 0);
     // The terminal is left as it was found, and another program can open it.
     QVERIFY(device->lineSettings(&after));
-    QCOMPARE(after.localFlags, before.localFlags);
-    QCOMPARE(after.outputFlags, before.outputFlags);
+    if (const QString why = unseenHere(Unseen::TerminalRestored); why.isEmpty()) {
+        QCOMPARE(after.localFlags, before.localFlags);
+        QCOMPARE(after.outputFlags, before.outputFlags);
+    } else {
+        qInfo("terminal settings not compared: %s", qPrintable(why));
+    }
     QVERIFY(QSerialPort(device->slavePath()).open(QIODevice::ReadOnly));
 
     // Whatever a connection's old port still emits before it is deleted (errors raised while
@@ -281,6 +291,8 @@ void SerialLinkTest::releaseLetsGoOfEverything()
 
 void SerialLinkTest::stopSignalsArriveThroughTheEventLoop()
 {
+    if (const QString why = unseenHere(Unseen::ConsoleEvents); !why.isEmpty())
+        QSKIP(qPrintable(why));
     {
         pidtune::StopSignals stopSignals;
         QSignalSpy stop(&stopSignals, &pidtune::StopSignals::stopRequested);

@@ -156,6 +156,8 @@ void WindowTest::everyChannelReachesTheDevice()
     pressAndRelease(channel(*window, 1).slider);
     QCOMPARE(status(*window), QStringLiteral("标识符无效（应为 0-255 的整数），参数未发送"));
     // What the device answers is drained.
+    if (const QString why = unseenHere(Unseen::DeviceDrained); !why.isEmpty())
+        QSKIP(qPrintable(why));
     device->send(QByteArray(1 << 16, '\x5A'));
     QTRY_COMPARE(device->pendingToSend(), qint64(0));
     QTRY_COMPARE(window->connection()->bytesAvailable(), qint64(0));
@@ -181,6 +183,8 @@ void WindowTest::theButtonAndStatusBarFollowTheConnection()
     openPort(*window, lost.slavePath());
     QCOMPARE(buttonCaption(*window), QStringLiteral("关闭串口"));
     QCOMPARE(status(*window), QString());
+    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty())
+        QSKIP(qPrintable(why));
     lost.unplug();
     QTRY_COMPARE(buttonCaption(*window), QStringLiteral("打开串口"));
     QVERIFY2(status(*window).startsWith(QStringLiteral("串口已断开：")),
@@ -275,12 +279,15 @@ void WindowTest::stoppingClosesThePortCleanly()
             QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
             QVERIFY(!stopped.connection()); // before anything is destroyed
         } else {
+            if (const QString why = unseenHere(Unseen::ConsoleEvents); !why.isEmpty())
+                QSKIP(qPrintable(why));
             requestStop();
             QTRY_VERIFY(!stopped.isVisible());
         }
     }
     QVERIFY(device->lineSettings(&after));
-    QCOMPARE(after.localFlags, before.localFlags);
+    if (unseenHere(Unseen::TerminalRestored).isEmpty())
+        QCOMPARE(after.localFlags, before.localFlags);
     QVERIFY(QSerialPort(device->slavePath()).open(QIODevice::ReadWrite)); // no lock left behind
 }
 

@@ -60,7 +60,10 @@ int main(int argc, char *argv[])
                                     QStringLiteral("give either a port or --pty, not both"));
     if (!usePty && ports.isEmpty())
         return pidtune::cli::refuse(
-            kProgram, QStringLiteral("no port given: name one (e.g. /dev/ttyUSB0) or use --pty"));
+            kProgram,
+            QStringLiteral("no port given: name one (e.g. %1)%2")
+                .arg(pidtune::cli::examplePort(),
+                     pidtune::kHavePseudoTerminals ? QStringLiteral(" or use --pty") : QString()));
     if (ports.size() > 1)
         return pidtune::cli::refuse(
             kProgram,

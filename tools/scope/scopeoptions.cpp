@@ -101,8 +101,8 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
     cli::addQtOptions(parser, withQtOptions);
     parser.addPositionalArgument(
         QStringLiteral("source"),
-        QStringLiteral("A serial port or pseudo-terminal (/dev/ttyUSB0), - for standard input, "
-                       "or a .csv file to replay."),
+        QStringLiteral("A serial port (%1), - for standard input, or a .csv file to replay.")
+            .arg(cli::examplePort()),
         QStringLiteral("[source]"));
 }
 
