@@ -45,6 +45,10 @@ OpenResult openLine(QSerialPort &port, QIODevice::OpenMode mode, qint32 baudRate
 
 bool isLineLost(const QSerialPort &port, QSerialPort::SerialPortError error)
 {
+    // Raised by a port that is open, a permission error cannot be about opening it: Windows
+    // answers "access denied" to the pending wait of an adapter that was unplugged.
+    if (error == QSerialPort::PermissionError)
+        return port.isOpen() && platform::lineHungUp(port, error);
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
         && error != QSerialPort::WriteError)
         return false; // parity, framing, timeouts and the like: the line still carries bytes

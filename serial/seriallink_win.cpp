@@ -17,9 +17,11 @@ OpenResult heldElsewhere(const QSerialPort &)
 
 bool lineHungUp(const QSerialPort &, QSerialPort::SerialPortError error)
 {
-    // Qt reports an unplugged adapter as a resource error; a read or write error leaves the
-    // port usable.
-    return error == QSerialPort::ResourceError;
+    // An unplugged adapter fails the port's pending wait or read: Qt reports ERROR_DEVICE_REMOVED
+    // or ERROR_BAD_COMMAND as a resource error, and ERROR_ACCESS_DENIED (what many USB-serial
+    // drivers answer once the device is gone) as a permission error. A read or write error
+    // leaves the port usable.
+    return error == QSerialPort::ResourceError || error == QSerialPort::PermissionError;
 }
 
 qint64 writeToDriver(QSerialPort &, const char *, qint64)
