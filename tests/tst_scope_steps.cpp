@@ -178,6 +178,8 @@ void ScopeStepsTest::measuresSteps()
         QVERIFY(std::isnan(step.settling) && std::isnan(step.error));
         return;
     }
+    // 2 % of the way, or half a count where that is finer than the sensor resolves.
+    QVERIFY(std::abs(step.band / std::max(0.02 * std::abs(way), loop[4] / 2) - 1) <= 0.01);
     if (event == Ramp) {
         QCOMPARE(step.ramp, 1 - lines[0] / 1e6);
         QVERIFY(std::isfinite(step.settling));

@@ -218,7 +218,7 @@ void ScopeRelayTest::holdsBackDropsAndCounts()
     QByteArray passed = readUntilQuiet(pidtune);
     device.send("end\n"); // the first line after pidtune has read all there was
     passed += readUntilQuiet(pidtune);
-    QVERIFY(passed.endsWith("end\n") && passed.size() - 4 < sent.size());
+    QVERIFY(passed.endsWith("\nend\n") && passed.size() - 4 < sent.size());
     const QByteArrayList lines = passed.split('\n');
     for (const QByteArray &line : lines.mid(0, lines.size() - 2))
         QVERIFY2(line.size() == 40 && sent.contains(line + '\n'), line.constData());

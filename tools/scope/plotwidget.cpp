@@ -244,8 +244,11 @@ bool PlotWidget::updateRange()
             high = 1;
         }
         if (high - low < 1e-9 * std::max(1.0, std::abs(high))) {
-            low -= 1;
-            high += 1;
+            // One unit either side; around a large value one unit is below its precision, and
+            // a range of nothing has no ticks: a thousandth of it, which six digits still show.
+            const double margin = std::max(1.0, std::abs(high) * 1e-3);
+            low -= margin;
+            high += margin;
         }
         const double step = tickStep(high - low);
         low = std::floor(low / step) * step;
