@@ -69,9 +69,16 @@ void RelaySource::passOn(const QByteArray &bytes)
     qsizetype fits = std::min<qsizetype>(bytes.size() - from, kHeldForPidtune - forPidtune.size());
     if (fits < bytes.size() - from) {
         // What fits up to a line's end goes; the rest of that line and those after are dropped.
-        fits = fits > 0
-            ? std::max<qsizetype>(0, bytes.lastIndexOf('\n', from + fits - 1) + 1 - from)
+        // A line already begun goes on to its end, past the room if need be: dropping its end
+        // would join its start to a later line.
+        const qsizetype lastEnd = fits > 0 ? bytes.lastIndexOf('\n', from + fits - 1) : -1;
+        const qsizetype firstEnd = bytes.indexOf('\n', from);
+        fits = lastEnd >= from ? lastEnd + 1 - from
+            : midLine && forPidtune.size() < 2 * kHeldForPidtune
+            ? (firstEnd < 0 ? bytes.size() : firstEnd + 1) - from
             : 0;
+    }
+    if (fits < bytes.size() - from) {
         dropping = true;
         dropped = quint64(bytes.size() - from - fits);
         lineStart = bytes.endsWith('\n');
@@ -80,6 +87,8 @@ void RelaySource::passOn(const QByteArray &bytes)
                       .arg(kHeldForPidtune / 1024));
     }
     forPidtune.append(bytes.constData() + from, fits);
+    if (fits > 0)
+        midLine = bytes.constData()[from + fits - 1] != '\n';
     writeToPidtune();
 }
 

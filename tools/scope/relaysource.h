@@ -51,6 +51,7 @@ private:
     QByteArray forPidtune; // the device's bytes pidtune has not read yet
     bool dropping = false; // pidtune fell too far behind: lines are dropped
     bool lineStart = false; // the last byte dropped ended a line
+    bool midLine = false; // the last byte passed on did not end a line
     quint64 dropped = 0; // bytes, since dropping last began
     pidtune_frame_decoder decoder;
     qint64 handed = 0; // bytes of pidtune's handed to the device's port
