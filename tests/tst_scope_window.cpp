@@ -96,6 +96,7 @@ void ScopeWindowTest::windowShowsTheLatest()
     window.findChild<QPushButton *>(QStringLiteral("pause"))->click();
     QVERIFY(shown());
     QVERIFY2(status->text().contains(QStringLiteral(" · 0 行/秒")), qPrintable(status->text()));
+    QVERIFY(second.wait(2000) && status->text().contains(QStringLiteral(" · 0 行/秒")));
     // The legend shows the last value also when it came right after the one before it.
     telemetry.feed("t=6030 sp=48 y=81 u=5\n");
     telemetry.feed("t=6040 sp=48 y=82 u=6\n");
