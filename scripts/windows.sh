@@ -321,8 +321,11 @@ try_installer() {
     done
     [ -d "$folder" ] && { say "the uninstaller did not finish within $((waited / 2)) s"; exit 1; }
     after=$(snapshot)
-    after=$(printf '%s\n' "$after" | grep -v '^\./users/[^/]*/Documents/pidtune\(/Settings\.ini\)\?$' || true)
-    before=$(printf '%s\n' "$before" | grep -v '^\./users/[^/]*/Documents/pidtune\(/Settings\.ini\)\?$' || true)
+    # The user's Settings.ini stays, and so does the folder Windows keeps for every per-user
+    # program (AppData\Local\Programs), which the installer makes in a new profile.
+    local kept='^\./users/[^/]*/\(Documents/pidtune\(/Settings\.ini\)\?\|AppData/Local/Programs\)$'
+    after=$(printf '%s\n' "$after" | grep -v "$kept" || true)
+    before=$(printf '%s\n' "$before" | grep -v "$kept" || true)
     if [ "$before" != "$after" ]; then
         diff <(printf '%s\n' "$before") <(printf '%s\n' "$after") >&2 || true
         say "the uninstaller left something behind or removed too much"
