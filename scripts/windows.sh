@@ -219,7 +219,8 @@ make_package() {
     mkdir -p "$folder/platforms" "$folder/styles" "$folder/licences/qt-third-party"
     local program dll
     for program in pidtune pidtune-monitor pidtune-scope; do
-        x86_64-w64-mingw32-strip -o "$folder/$program.exe" "$build/$(cd "$build" && find . -name "$program.exe" -not -path './package/*' | head -n 1)"
+        # strip writes the time into the PE header unless SOURCE_DATE_EPOCH names one.
+        SOURCE_DATE_EPOCH=$stamp x86_64-w64-mingw32-strip -o "$folder/$program.exe" "$build/$(cd "$build" && find . -name "$program.exe" -not -path './package/*' | head -n 1)"
     done
     for dll in Qt6Core Qt6Gui Qt6Widgets Qt6SerialPort; do
         cp "$qt/bin/$dll.dll" "$folder/"
