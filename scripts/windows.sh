@@ -122,6 +122,11 @@ fi
 # programs and no build path in them, so that two builds of the same sources are the same bytes.
 build=${PIDTUNE_WINDOWS_BUILD_DIR:-$PIDTUNE_ROOT/build/windows}
 started=$SECONDS
+# rcc stores each resource's modification time, and the icons are made during the build: the
+# last commit's time instead.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$PIDTUNE_ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
+QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH
+export SOURCE_DATE_EPOCH QT_RCC_SOURCE_DATE_OVERRIDE
 "$qt/bin/qt-cmake" -S "$PIDTUNE_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DPIDTUNE_QT_MAJOR=6 -DPIDTUNE_WERROR=ON -DPIDTUNE_FIRMWARE_TESTS=OFF \
