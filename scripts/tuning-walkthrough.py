@@ -96,6 +96,15 @@ def gains(line):
     return [float(x) for x in re.search(r'Kp=(\S+) Ki=(\S+) Kd=(\S+) filter=(\S+)', line).groups()]
 
 
+def try_suggestion(kp, ki):
+    """The suggested PI released, the loop left to rest, and a set-point step to check it."""
+    release(1, kp)
+    release(2, ki)
+    idle(6)
+    release(5, 70)
+    wait(r'rule=simc-pid')
+
+
 threading.Thread(target=pump, daemon=True).start()
 threading.Thread(target=read, daemon=True).start()
 while pty is None:
@@ -111,22 +120,14 @@ try:
     kp, ki, _, _ = gains(wait(r'rule=simc-pi '))
     wait(r'rule=simc-pid')
     # 2. The suggestion released, the loop at rest, and a step to check it.
-    release(1, kp)
-    release(2, ki)
-    idle(6)
-    release(5, 70)
-    wait(r'rule=simc-pid')
+    try_suggestion(kp, ki)
     # 3. 0.1 s of dead time.
     release(9, 0.1, '(dead time)')
     idle(6)
     release(5, 50)
     kp, ki, _, _ = gains(wait(r'rule=simc-pi '))
     wait(r'rule=simc-pid')
-    release(1, kp)
-    release(2, ki)
-    idle(6)
-    release(5, 70)
-    wait(r'rule=simc-pid')
+    try_suggestion(kp, ki)
     # 4. The relay, and the gains of its rules released in turn.
     release(7, 1, '(relay on, d 10)')
     zn = wait(r'rule=zn-pid')
