@@ -155,8 +155,13 @@ ScopeWindow::ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QStri
     });
     sinceRedraw.start();
     connect(&telemetry, &pidtune::scope::Telemetry::arrived, this, &ScopeWindow::scheduleRedraw);
-    connect(&telemetry, &pidtune::scope::Telemetry::parametersChanged, this,
-            &ScopeWindow::updateMarkers);
+    // The markers are made again from the whole log, so they wait for the next redraw: a
+    // relay that passed a frame on goes back to its lines at once, however many frames the log
+    // already holds or however fast pidtune sends them.
+    connect(&telemetry, &pidtune::scope::Telemetry::parametersChanged, this, [this] {
+        markersStale = true;
+        scheduleRedraw();
+    });
     connect(windowSeconds, QOverload<double>::of(&QDoubleSpinBox::valueChanged), plot,
             &PlotWidget::setTimeSpan);
     connect(fixedRange, &QCheckBox::toggled, this, [this](bool fixed) {
@@ -286,6 +291,8 @@ void ScopeWindow::redraw()
     const SampleBuffer &buffer = telemetry.buffer();
     while (plot->curveCount() < buffer.seriesCount())
         addSeries(plot->curveCount());
+    if (markersStale)
+        updateMarkers();
     if (buffer.size() == 0)
         return;
     // The latest values change with every line, faster than anyone reads them, and each new
@@ -303,6 +310,7 @@ void ScopeWindow::redraw()
 
 void ScopeWindow::updateMarkers()
 {
+    markersStale = false;
     using pidtune::scope::Answer;
     const pidtune::scope::ParameterLog &log = telemetry.parameters();
     std::vector<PlotWidget::Marker> markers;

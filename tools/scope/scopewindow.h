@@ -90,6 +90,7 @@ private:
     QTimer statusTimer;
     QTimer legendTimer;
     bool legendStale = false;
+    bool markersStale = false;
     quint64 linesAtLastStatus = 0;
     quint64 lineRate = 0; // lines in the last whole second
     QString loss;
