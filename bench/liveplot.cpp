@@ -154,8 +154,8 @@ ArrivalFigures printArrival(Xvfb &x, const Plotter &scope, const Workload &workl
 
 struct Measured
 {
-    bool scope = false, kst = false;
-    Figures scopeFigures, kstFigures;
+    bool scope = false, kst = false, capped = false;
+    Figures scopeFigures, kstFigures, cappedFigures; // capped: --max-redraws 30
     ArrivalFigures arrival;
 };
 
@@ -210,7 +210,9 @@ void printGoals(const std::vector<Workload> &all, const std::vector<Measured> &m
         }
         const bool met = m.scopeFigures.cpuPerSecond < m.kstFigures.cpuPerSecond
             && m.scopeFigures.redrawsPerSecond >= 30;
-        belowKst = belowKst && met;
+        const bool cappedMet = m.capped && m.cappedFigures.cpuPerSecond < m.kstFigures.cpuPerSecond
+            && m.cappedFigures.redrawsPerSecond >= 30;
+        belowKst = belowKst && (met || cappedMet);
         const double kstMs = m.kstFigures.redrawsPerSecond > 0
             ? m.kstFigures.cpuPerSecond * 1000 / m.kstFigures.redrawsPerSecond
             : qQNaN();
@@ -225,6 +227,11 @@ void printGoals(const std::vector<Workload> &all, const std::vector<Measured> &m
                     m.scopeFigures.redrawsPerSecond > 0
                         ? m.scopeFigures.cpuPerSecond * 1000 / m.scopeFigures.redrawsPerSecond
                         : qQNaN());
+        if (m.capped)
+            std::printf("    with --max-redraws 30: %.3f CPU s/s at %.1f redraws/s (below kst2's "
+                        "while redrawing at least 30 times a second: %s)\n",
+                        m.cappedFigures.cpuPerSecond, m.cappedFigures.redrawsPerSecond,
+                        qPrintable(verdict(cappedMet)));
     }
     if (!belowKst)
         std::printf("  the floor: one unchanged %dx%d frame put to the X server costs %.2f ms of "
@@ -303,6 +310,23 @@ void printFigures(double seconds)
                             qint64(figures.unshown), qint64(figures.unshown + figures.delays));
         }
         measured[w].arrival = printArrival(x, programs.front(), workload, seconds);
+        if (w > 1)
+            continue;
+        // At 30 redraws a second, the least the goals ask for, to set beside kst2's CPU time.
+        Plotter capped = programs.front();
+        capped.label = QStringLiteral("  --max-redraws 30");
+        capped.arguments = QStringList {"--max-redraws", "30"} + capped.arguments;
+        {
+            Figures figures;
+            Run run(x, capped, labelled);
+            if (run.measure(figures, &why)) {
+                printRow(capped, figures, workload);
+                measured[w].capped = true;
+                measured[w].cappedFigures = figures;
+            } else {
+                std::printf("  %-21s skipped, %s\n", qPrintable(capped.label), qPrintable(why));
+            }
+        }
         if (w != 0)
             continue;
         // Where the scope's time goes: the same lines arriving 20 ms at a time (a fiftieth of
@@ -332,7 +356,8 @@ void printFigures(double seconds)
         "lines behind: lines written that the program had not read when the stream ended, and "
         "a second later (from the pipe, or kst2's position in the file): a program that falls "
         "behind shows lines that arrived that long ago, and loses the rest when it is closed.\n"
-        "lines every 20 ms, 8000x4000 window: the scope again, the lines written 20 ms at a "
+        "--max-redraws 30: the scope again, asked for at most 30 redraws a second instead of "
+        "50. lines every 20 ms, 8000x4000 window: the scope again, the lines written 20 ms at a "
         "time instead of each millisecond's, or in a window of that size.\n"
         "kst2 reads the file as it grows, its period between updates set to 20 ms; feedgnuplot "
         "reads bare columns on its standard input and replots every 20 ms at most; the scope "

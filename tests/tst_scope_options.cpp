@@ -21,22 +21,29 @@ private:
 void ScopeOptionsTest::readsItsCommandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    // What the scope starts with (source, baud rate, seconds per time unit, window, Y range);
+    // What the scope starts with (source, baud rate, seconds per time unit, window, redraws a
+    // second, Y range);
     // empty: refused.
     QTest::addColumn<QString>("options");
-    QTest::newRow("defaults") << QStringList {"-"} << "- 115200 0.001 10 auto";
+    QTest::newRow("defaults") << QStringList {"-"} << "- 115200 0.001 10 50/s auto";
     QTest::newRow("ms") << QStringList {"--time-unit", "ms", "--window=2.5", "-"}
-                        << "- 115200 0.001 2.5 auto";
+                        << "- 115200 0.001 2.5 50/s auto";
     QTest::newRow("us, fixed") << QStringList {"--time-unit=us", "--y-range=-1:2.5", "x.CSV"}
-                               << "x.CSV csv 115200 1e-06 10 -1:2.5";
+                               << "x.CSV csv 115200 1e-06 10 50/s -1:2.5";
     QTest::newRow("relay at 9600") << QStringList {"--baud", "9600", "--relay", "/dev/ttyACM0"}
-                                   << "/dev/ttyACM0 9600 0.001 10 auto";
+                                   << "/dev/ttyACM0 9600 0.001 10 50/s auto";
     QTest::newRow("empty range") << QStringList {"--y-range=2:2", "-"} << "";
     QTest::newRow("a small range")
-        << QStringList {"--y-range=0:0.0002", "-"} << "- 115200 0.001 10 0:0.0002";
+        << QStringList {"--y-range=0:0.0002", "-"} << "- 115200 0.001 10 50/s 0:0.0002";
     QTest::newRow("a range beyond the boxes") << QStringList {"--y-range=1e300:2e300", "-"} << "";
     QTest::newRow("no window") << QStringList {"--window=0", "-"} << "";
     QTest::newRow("fractional baud") << QStringList {"--baud=9600.5", "-"} << "";
+    QTest::newRow("30 redraws") << QStringList {"--max-redraws", "30", "-"}
+                                << "- 115200 0.001 10 30/s auto";
+    QTest::newRow("no redraws") << QStringList {"--max-redraws=0", "-"} << "";
+    QTest::newRow("fractional redraws") << QStringList {"--max-redraws=2.5", "-"} << "";
+    QTest::newRow("more redraws than a screen shows")
+        << QStringList {"--max-redraws=121", "-"} << "";
 
     // The parameters' names: Settings.ini's Name keys by their channel's identifier, then
     // --names, each made one label of a step line.
@@ -52,10 +59,10 @@ void ScopeOptionsTest::readsItsCommandLine_data()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray("\xFF\xFE[\0", 4)) == 4);
     file.close();
     QTest::newRow("names") << QStringList {"--names", "1=Kp,3=K d:x", "-"}
-                           << "- 115200 0.001 10 auto 1=Kp 3=K_d_x";
+                           << "- 115200 0.001 10 50/s auto 1=Kp 3=K_d_x";
     QTest::newRow("settings' names, then --names")
         << QStringList {"--settings", ini, "--names=2=I", "-"}
-        << QString::fromUtf8("- 115200 0.001 10 auto 1=\xE6\xAF\x94\xE4\xBE\x8B_Kp 2=I");
+        << QString::fromUtf8("- 115200 0.001 10 50/s auto 1=\xE6\xAF\x94\xE4\xBE\x8B_Kp 2=I");
     QTest::newRow("a name without its identifier") << QStringList {"--names=Kp", "-"} << "";
     QTest::newRow("identifier 256") << QStringList {"--names=256=x", "-"} << "";
     QTest::newRow("no name") << QStringList {"--names=1= ", "-"} << "";
@@ -81,12 +88,13 @@ void ScopeOptionsTest::readsItsCommandLine()
     QStringList names;
     for (auto name = read.parameterNames.cbegin(); name != read.parameterNames.cend(); ++name)
         names << QStringLiteral(" %1=%2").arg(name.key()).arg(name.value());
-    QCOMPARE(QStringLiteral("%1%2 %3 %4 %5 %6")
+    QCOMPARE(QStringLiteral("%1%2 %3 %4 %5 %6/s %7")
                      .arg(read.source.isEmpty() ? read.relayPort : read.source,
                           read.isCsv() ? " csv" : "")
                      .arg(read.baudRate)
                      .arg(read.telemetry.secondsPerUnit)
                      .arg(read.windowSeconds)
+                     .arg(read.maxRedrawsPerSecond)
                      .arg(read.fixedRange
                               ? QStringLiteral("%1:%2").arg(read.rangeLow).arg(read.rangeHigh)
                               : "auto")

@@ -102,6 +102,7 @@ int main(int argc, char *argv[])
 
     ScopeWindow window(telemetry, name == QLatin1String("-") ? ScopeWindow::tr("标准输入") : name);
     window.setWindowSeconds(options.windowSeconds);
+    window.setMaxRedrawsPerSecond(options.maxRedrawsPerSecond);
     if (options.fixedRange)
         window.setFixedRange(options.rangeLow, options.rangeHigh);
     QObject::connect(source.get(), &Source::received, &telemetry, &Telemetry::feed);

@@ -20,6 +20,8 @@ namespace {
 
 // What the window's range boxes hold: within +-1e9, and 12 decimals.
 constexpr double kRangeLimit = 1e9;
+// Redraws a second beyond what the fastest screens show would only cost CPU.
+constexpr int kMostRedrawsPerSecond = 120;
 
 constexpr char kProgram[] = "pidtune-scope";
 
@@ -39,6 +41,10 @@ struct Options
     QCommandLineOption timeUnit {"time-unit", "Unit of the --time field: s, ms (default), us.",
                                  "unit"};
     QCommandLineOption window {"window", "Seconds shown (default 10).", "seconds"};
+    QCommandLineOption maxRedraws {"max-redraws",
+                                   "At most this many redraws a second (default 50, up to 120): "
+                                   "fewer for a slow machine or a remote desktop.",
+                                   "count"};
     QCommandLineOption range {"y-range", "Fixed Y range instead of auto-scaling.", "min:max"};
     QCommandLineOption setpoint {"setpoint",
                                  "Set-point series whose steps are measured (default sp).", "name"};
@@ -95,9 +101,9 @@ void describe(QCommandLineParser &parser, const Options &options, bool withQtOpt
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({options.baud, options.relay, options.time, options.timeUnit, options.window,
-                       options.range, options.setpoint, options.response, options.exitAtEnd,
-                       options.control, options.openLoop, options.pidForm, options.pidPeriod,
-                       options.tauc, options.names, options.settings});
+                       options.maxRedraws, options.range, options.setpoint, options.response,
+                       options.exitAtEnd, options.control, options.openLoop, options.pidForm,
+                       options.pidPeriod, options.tauc, options.names, options.settings});
     cli::addQtOptions(parser, withQtOptions);
     parser.addPositionalArgument(
         QStringLiteral("source"),
@@ -138,6 +144,14 @@ QString check(const QCommandLineParser &parser, const Options &names, ScopeOptio
         if (!readPositive(parser.value(names.window), &options->windowSeconds))
             return QStringLiteral("invalid --window '%1': seconds, more than 0")
                 .arg(parser.value(names.window));
+    }
+    if (parser.isSet(names.maxRedraws)) {
+        if (!readPositive(parser.value(names.maxRedraws), &number) || number != int(number)
+            || number > kMostRedrawsPerSecond)
+            return QStringLiteral("invalid --max-redraws '%1': a whole number from 1 to %2")
+                .arg(parser.value(names.maxRedraws))
+                .arg(kMostRedrawsPerSecond);
+        options->maxRedrawsPerSecond = int(number);
     }
     if (parser.isSet(names.range)) {
         const QByteArray range = parser.value(names.range).toLatin1();

@@ -17,6 +17,7 @@ struct ScopeOptions
     qint32 baudRate = 115200;
     TelemetrySettings telemetry;
     double windowSeconds = 10;
+    int maxRedrawsPerSecond = 50;
     bool fixedRange = false;
     double rangeLow = 0;
     double rangeHigh = 0;

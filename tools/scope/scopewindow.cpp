@@ -281,8 +281,7 @@ void ScopeWindow::scheduleRedraw()
 {
     if (pause->isChecked() || redrawTimer.isActive())
         return;
-    redrawTimer.start(
-        int(std::max<qint64>(0, 1000 / kMaxRedrawsPerSecond - sinceRedraw.elapsed())));
+    redrawTimer.start(int(std::max<qint64>(0, 1000 / maxRedrawsPerSecond - sinceRedraw.elapsed())));
 }
 
 void ScopeWindow::redraw()

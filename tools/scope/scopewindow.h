@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 class QCheckBox;
@@ -27,14 +28,13 @@ struct StepModel;
 
 // The scope's window: one chart of the last seconds of every series, a legend with each
 // series' latest value and a box to hide it, the latest step's measures, and a status line.
-// It draws only when lines arrived since it last drew, at most kMaxRedrawsPerSecond times a
-// second, and not at all while paused.
+// It draws only when lines arrived since it last drew, at most 50 times a second unless told
+// otherwise, and not at all while paused.
 class ScopeWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxRedrawsPerSecond = 50;
     static constexpr int kMaxLegendUpdatesPerSecond = 10;
 
     ScopeWindow(const pidtune::scope::Telemetry &telemetry, const QString &sourceName,
@@ -42,6 +42,7 @@ public:
     ~ScopeWindow() override;
 
     void setWindowSeconds(double seconds);
+    void setMaxRedrawsPerSecond(int redraws) { maxRedrawsPerSecond = std::max(1, redraws); }
     void setFixedRange(double low, double high);
     void showStep(const pidtune::scope::StepMetrics &step);
     void showSourceEnded(const QString &reason);
@@ -91,6 +92,7 @@ private:
     QTimer legendTimer;
     bool legendStale = false;
     bool markersStale = false;
+    int maxRedrawsPerSecond = 50;
     quint64 linesAtLastStatus = 0;
     quint64 lineRate = 0; // lines in the last whole second
     QString loss;
