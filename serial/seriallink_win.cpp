@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "seriallink_p.h"
 
+#include <windows.h>
+
 namespace pidtune::platform {
 
 bool mayOpenDevice(const QSerialPort &)
@@ -15,13 +17,21 @@ OpenResult heldElsewhere(const QSerialPort &)
     return {}; // Windows itself refuses a second opening of a port
 }
 
-bool lineHungUp(const QSerialPort &, QSerialPort::SerialPortError error)
+bool lineHungUp(const QSerialPort &port, QSerialPort::SerialPortError error)
 {
     // An unplugged adapter fails the port's pending wait or read: Qt reports ERROR_DEVICE_REMOVED
     // or ERROR_BAD_COMMAND as a resource error, and ERROR_ACCESS_DENIED (what many USB-serial
-    // drivers answer once the device is gone) as a permission error. A read or write error
-    // leaves the port usable.
-    return error == QSerialPort::ResourceError || error == QSerialPort::PermissionError;
+    // drivers answer once the device is gone) as a permission error.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::PermissionError)
+        return true;
+    // A read or write the driver refused (a removed device's write often fails as "not ready"
+    // or "not functioning", which Qt reports as a read or write error): the line is gone when
+    // the driver no longer answers for the port at all; one that still gives its settings
+    // keeps working.
+    DCB settings;
+    ZeroMemory(&settings, sizeof settings);
+    settings.DCBlength = sizeof settings;
+    return !GetCommState(static_cast<HANDLE>(port.handle()), &settings);
 }
 
 qint64 writeToDriver(QSerialPort &, const char *, qint64)
@@ -37,7 +47,8 @@ void settleWrite(QSerialPort &port)
     // that takes frames from one that does not. Longer than this and the frame counts as
     // waiting; its completion later resumes the outbox as on any system.
     constexpr int kSettleMs = 20;
-    if (port.bytesToWrite() > 0)
+    // A write the driver refused may have closed the port already (the line was lost).
+    if (port.isOpen() && port.bytesToWrite() > 0)
         port.waitForBytesWritten(kSettleMs);
 }
 

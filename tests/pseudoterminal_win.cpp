@@ -220,7 +220,7 @@ bool PseudoTerminal::lineSettings(LineSettings *settings) const
 
 void PseudoTerminal::unplug()
 {
-    line->sendMessage('U');
+    line->ask('U', &input); // answered once the terminal is gone, as unplug() is on Linux
 }
 
 void PseudoTerminal::refuseOpenings()

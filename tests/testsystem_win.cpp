@@ -74,8 +74,9 @@ QString unseenHere(Unseen behaviour)
                               "there is no terminal state to restore");
     case Unseen::HangUp:
         return wine ? QStringLiteral("Wine: its serial driver keeps waiting on a pseudo-terminal "
-                                     "that was hung up, where Windows fails the read of an "
-                                     "unplugged adapter (a resource error)")
+                                     "that was hung up until the program writes to it, where "
+                                     "Windows fails the pending read of an unplugged adapter "
+                                     "(a resource error)")
                     : QString();
     case Unseen::ConsoleEvents:
         return wine ? QStringLiteral("Wine: the test runs without a console (ctest's pipes), so "

@@ -231,7 +231,7 @@ void SerialLinkTest::lostLine_data()
 void SerialLinkTest::lostLine()
 {
     QFETCH(bool, sendAtOnce);
-    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty())
+    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty() && !sendAtOnce)
         QSKIP(qPrintable(why));
     QSignalSpy openChanged(connection.get(), &pidtune::PortConnection::openChanged);
     connection->open(device->slavePath());

@@ -183,9 +183,12 @@ void WindowTest::theButtonAndStatusBarFollowTheConnection()
     openPort(*window, lost.slavePath());
     QCOMPARE(buttonCaption(*window), QStringLiteral("关闭串口"));
     QCOMPARE(status(*window), QString());
-    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty())
-        QSKIP(qPrintable(why));
     lost.unplug();
+    // Where the port is not told while idle, the next release finds the line gone.
+    if (const QString why = unseenHere(Unseen::HangUp); !why.isEmpty()) {
+        qInfo("%s", qPrintable(why));
+        pressAndRelease(channel(*window, 2).slider);
+    }
     QTRY_COMPARE(buttonCaption(*window), QStringLiteral("打开串口"));
     QVERIFY2(status(*window).startsWith(QStringLiteral("串口已断开：")),
              qPrintable(status(*window)));

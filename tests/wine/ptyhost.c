@@ -20,7 +20,7 @@
  *                 parenb crtscts ixon ixoff opost icanon echo lflag oflag");
  *                 'H' answer "access denied" to whoever opens the port from now on, as Windows
  *                 does for a port another program holds (Wine lets a second opening succeed);
- *                 'U' unplug
+ *                 'U' unplug (answer: once done)
  * The test closing its connection unplugs the device and removes the link. */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -244,6 +244,7 @@ static void handle(struct device *d, char type, const char *payload, size_t size
         break;
     case 'U':
         unplug(d);
+        answer(d, "unplugged");
         break;
     default:
         fprintf(stderr, "pidtune-ptyhost: unknown message '%c'\n", type);
