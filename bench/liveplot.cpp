@@ -310,23 +310,23 @@ void printFigures(double seconds)
                             qint64(figures.unshown), qint64(figures.unshown + figures.delays));
         }
         measured[w].arrival = printArrival(x, programs.front(), workload, seconds);
+        // The scope again, set up otherwise, on the same lines: its row, or why it was skipped.
+        const auto runVariant = [&](const Plotter &variant, Figures *figures) {
+            Run run(x, variant, labelled);
+            if (!run.measure(*figures, &why)) {
+                std::printf("  %-21s skipped, %s\n", qPrintable(variant.label), qPrintable(why));
+                return false;
+            }
+            printRow(variant, *figures, workload);
+            return true;
+        };
         if (w > 1)
             continue;
         // At 30 redraws a second, the least the goals ask for, to set beside kst2's CPU time.
         Plotter capped = programs.front();
         capped.label = QStringLiteral("  --max-redraws 30");
         capped.arguments = QStringList {"--max-redraws", "30"} + capped.arguments;
-        {
-            Figures figures;
-            Run run(x, capped, labelled);
-            if (run.measure(figures, &why)) {
-                printRow(capped, figures, workload);
-                measured[w].capped = true;
-                measured[w].cappedFigures = figures;
-            } else {
-                std::printf("  %-21s skipped, %s\n", qPrintable(capped.label), qPrintable(why));
-            }
-        }
+        measured[w].capped = runVariant(capped, &measured[w].cappedFigures);
         if (w != 0)
             continue;
         // Where the scope's time goes: the same lines arriving 20 ms at a time (a fiftieth of
@@ -337,14 +337,9 @@ void printFigures(double seconds)
         large.label = QStringLiteral("  8000x4000 window");
         large.width = 8000;
         large.height = 4000;
-        for (const Plotter &variant : {batched, large}) {
-            Figures figures;
-            Run run(x, variant, labelled);
-            if (run.measure(figures, &why))
-                printRow(variant, figures, workload);
-            else
-                std::printf("  %-21s skipped, %s\n", qPrintable(variant.label), qPrintable(why));
-        }
+        Figures unused;
+        runVariant(batched, &unused);
+        runVariant(large, &unused);
     }
     std::printf(
         "CPU s/s: CPU time of the program and every process it started, per second, and per "

@@ -10,6 +10,9 @@
 
 namespace pidtune::scope {
 
+// The chart's redraws a second unless --max-redraws says otherwise.
+inline constexpr int kDefaultRedrawsPerSecond = 50;
+
 struct ScopeOptions
 {
     QString source; // "-", a port or pseudo-terminal, or a .csv file; empty with a relay
@@ -17,7 +20,7 @@ struct ScopeOptions
     qint32 baudRate = 115200;
     TelemetrySettings telemetry;
     double windowSeconds = 10;
-    int maxRedrawsPerSecond = 50;
+    int maxRedrawsPerSecond = kDefaultRedrawsPerSecond;
     bool fixedRange = false;
     double rangeLow = 0;
     double rangeHigh = 0;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "scopeoptions.h"
 #include "stepmetrics.h"
 
 #include <QElapsedTimer>
@@ -92,7 +93,7 @@ private:
     QTimer legendTimer;
     bool legendStale = false;
     bool markersStale = false;
-    int maxRedrawsPerSecond = 50;
+    int maxRedrawsPerSecond = pidtune::scope::kDefaultRedrawsPerSecond;
     quint64 linesAtLastStatus = 0;
     quint64 lineRate = 0; // lines in the last whole second
     QString loss;
